@@ -1,0 +1,51 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+class RDThreadPrivate;
+
+// Base of every worker thread. The owner stops a worker with stop(), then wait(), then delete.
+// The body polls isStop() and returns when it is raised; sleepUntilStop() wakes at once on stop.
+class RDThread
+{
+public:
+    RDThread();
+    virtual ~RDThread();
+
+    RDThread(const RDThread&) = delete;
+    RDThread& operator=(const RDThread&) = delete;
+
+    // Kernel thread names hold 15 bytes; longer names are shortened there and kept whole in the log.
+    void setName(const char* name);
+    // Clears the stop flag and starts the thread; false when the thread could not be created.
+    // A thread that is still running is left untouched (and true is returned).
+    bool start();
+    // Raises the stop flag and returns at once. Overrides that must release a blocking call call
+    // this first.
+    virtual void stop();
+    bool isStop() const { return m_stop.load(std::memory_order_relaxed); }
+    bool isRunning() const;
+    bool wait();
+
+    // Sleeps up to ms milliseconds on the monotonic clock, returning as soon as stop() is called.
+    void sleepUntilStop(int ms);
+
+    static void msleep(unsigned long ms);
+    // Wall-clock seconds since the Unix epoch, millisecond resolution.
+    static double currentTime();
+    // Monotonic seconds, truncated to whole milliseconds.
+    static double tickTime();
+
+protected:
+    virtual void run() = 0;
+
+private:
+    friend class RDThreadPrivate;
+
+    RDThreadPrivate* m_private;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_sleepMutex;
+    std::condition_variable m_sleepCondition;
+};
