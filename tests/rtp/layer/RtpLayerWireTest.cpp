@@ -74,19 +74,10 @@ TEST(RtpLayerWireTest, ToneDecodesAndEveryPacketDissects)
                       .toLatin1());
     }
 
-    RtpLayerSession session;
-    int port = 0;
-    for (int i = 0; i < 20 && !port; ++i) {
-        const int candidate = LayerTestUdp::freeEvenPair();
-        if (candidate && session.open("127.0.0.1", candidate, 8000, 1, "", 0.02) == 0)
-            port = candidate;
-    }
-    ASSERT_NE(port, 0);
-
     const QString capturePath = dir.filePath("wire.pcapng");
     QProcess capture;
     capture.start("tshark", {"-q", "-i", "lo", "-f",
-                             QStringLiteral("udp port %1 or udp port %2").arg(port).arg(port + 1), "-w",
+                             QStringLiteral("udp port %1 or udp port %2").arg(farPort).arg(farPort + 1), "-w",
                              capturePath});
     ASSERT_TRUE(capture.waitForStarted(10000));
     QByteArray captureLog;
@@ -101,10 +92,20 @@ TEST(RtpLayerWireTest, ToneDecodesAndEveryPacketDissects)
         [&] { decoded = TestAudio::decode(sdpPath, 8000, {"-protocol_whitelist", "file,udp,rtp"}, 60000); });
     const bool bound = waitUntilBound(farPort, 15000);
 
+    // Opened just before the stream starts, as a channel does, so the report schedule starts
+    // with the stream.
+    RtpLayerSession session;
+    int port = 0;
+    for (int i = 0; i < 20 && !port; ++i) {
+        const int candidate = LayerTestUdp::freeEvenPair();
+        if (candidate && session.open("127.0.0.1", candidate, 8000, 1, "", 0.02) == 0)
+            port = candidate;
+    }
+
     // 9.6 s of 1 kHz at 20 ms per packet: long enough for two sender reports.
     const int packets = 480;
     int sent = 0;
-    if (bound) {
+    if (bound && port) {
         EXPECT_EQ(session.addDestination("127.0.0.1", farPort), 0);
         const double start = RDThread::tickTime();
         uint8_t frame[160];
@@ -127,6 +128,7 @@ TEST(RtpLayerWireTest, ToneDecodesAndEveryPacketDissects)
     capture.terminate();
     capture.waitForFinished(10000);
     ASSERT_TRUE(bound) << "ffmpeg did not bind its port";
+    ASSERT_NE(port, 0);
 
     // ffmpeg stops at the BYE, so the decoder returned on its own, with the whole tone.
     const QVector<float> tone = TestAudio::trimSilence(decoded);
@@ -138,8 +140,7 @@ TEST(RtpLayerWireTest, ToneDecodesAndEveryPacketDissects)
         "tshark", {"-r", capturePath, "-d", QStringLiteral("udp.port==%1,rtp").arg(farPort), "-d",
                    QStringLiteral("udp.port==%1,rtcp").arg(farPort + 1), "-T", "fields", "-E", "separator=;",
                    "-e", "frame.time_relative", "-e", "udp.srcport", "-e", "frame.protocols", "-e", "rtcp.pt",
-                   "-e", "rtcp.sender.packetcount", "-e", "rtcp.sender.octetcount", "-e", "_ws.malformed", "-e",
-                   "_ws.expert.severity"});
+                   "-e", "rtcp.sender.packetcount", "-e", "rtcp.sender.octetcount", "-e", "_ws.malformed"});
     ASSERT_EQ(fields.exitCode, 0) << fields.err.constData();
 
     int rtp = 0;
@@ -148,7 +149,7 @@ TEST(RtpLayerWireTest, ToneDecodesAndEveryPacketDissects)
     QString last;
     for (const QString& line : lines(fields.out)) {
         const QStringList f = line.split(';');
-        ASSERT_GE(f.size(), 8) << qPrintable(line);
+        ASSERT_GE(f.size(), 7) << qPrintable(line);
         EXPECT_TRUE(f[6].isEmpty()) << "malformed: " << qPrintable(line);
         const bool isRtcp = f[2].contains("rtcp");
         EXPECT_TRUE(isRtcp || f[2].contains(":rtp")) << qPrintable(line);
