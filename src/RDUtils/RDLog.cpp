@@ -105,9 +105,14 @@ int RDLog::vlog(const char* file, const char*, int line, int level, const char* 
         return 0;
     char buffer[kLineBytes];
     size_t length = static_cast<size_t>(linePrefix(buffer, sizeof buffer, file, line));
-    int message = vsnprintf(buffer + length, sizeof buffer - length, format ? format : "", args);
-    if (message < 0)
-        message = 0;
+    int message = 0;
+    if (format) {
+        message = vsnprintf(buffer + length, sizeof buffer - length, format, args);
+        if (message < 0)
+            message = 0;
+    } else {
+        buffer[length] = '\0';
+    }
     // Room for the message and its "\n" within kLineBytes - 1 characters.
     const size_t room = sizeof buffer - 1 - length - 1;
     if (static_cast<size_t>(message) <= room) {
