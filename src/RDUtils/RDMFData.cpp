@@ -6,7 +6,6 @@
 #include "RDMemoryData.h"
 
 #include <cerrno>
-#include <cstring>
 
 RDMFData::RDMFData() : RDMFData(std::string(), 0) {}
 
