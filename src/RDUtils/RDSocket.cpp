@@ -119,6 +119,10 @@ int RDSocket::sendAll(const char* data, int length, int timeoutMs)
         const int n = send(data + sent, length - sent);
         if (n > 0) {
             sent += n;
+            // A blocking send with a send time-out returns what it managed; the limit is
+            // for the whole message.
+            if (timeoutMs >= 0 && sent < length && Clock::now() >= deadline)
+                break;
             continue;
         }
         const int error = lastError();

@@ -7,6 +7,7 @@
 #include "RDMemoryData.h"
 #include "RDSocket.h"
 #include "RDString.h"
+#include "RDTcpSocket.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,7 +27,10 @@ std::atomic<unsigned long long> g_bodyCounter{0};
 
 } // namespace
 
-RDHttpConnection::RDHttpConnection(RDSocket* socket) : m_socket(socket), m_buffer(new RDMemoryData(4096)) {}
+RDHttpConnection::RDHttpConnection(RDSocket* socket) : m_socket(socket), m_buffer(new RDMemoryData(4096))
+{
+    applyWriteTimeout();
+}
 
 RDHttpConnection::~RDHttpConnection()
 {
@@ -40,6 +44,18 @@ void RDHttpConnection::setTimeouts(int idleMs, int requestMs)
 {
     m_idleTimeoutMs = idleMs;
     m_requestTimeoutMs = requestMs;
+}
+
+void RDHttpConnection::setWriteTimeout(int ms)
+{
+    m_writeTimeoutMs = ms;
+    applyWriteTimeout();
+}
+
+void RDHttpConnection::applyWriteTimeout()
+{
+    if (auto* tcp = dynamic_cast<RDTcpSocket*>(m_socket))
+        tcp->setTimeout(tcp->receiveTimeout(), m_writeTimeoutMs > 0 ? m_writeTimeoutMs : 0);
 }
 
 bool RDHttpConnection::isConnected() const
@@ -56,7 +72,7 @@ int RDHttpConnection::writeAll(const char* data, int length)
 {
     if (!isConnected() || length <= 0)
         return 0;
-    const int sent = m_socket->sendAll(data, length, m_writeTimeoutMs);
+    const int sent = m_socket->sendAll(data, length, m_writeTimeoutMs > 0 ? m_writeTimeoutMs : -1);
     if (sent < length && m_socket->isValid()) {
         // The peer stopped reading mid-message; what follows could not be framed any more.
         RDLOG("http client %s: write timed out after %d of %d bytes", remotePort().c_str(), sent, length);

@@ -41,8 +41,9 @@ public:
     // idleMs: the longest wait for the first byte of a request; requestMs: the longest time
     // from its first byte until it is complete. 0 or less means no limit.
     void setTimeouts(int idleMs, int requestMs);
-    // The longest time writeAll waits for a peer that does not read (< 0: no limit).
-    void setWriteTimeout(int ms) { m_writeTimeoutMs = ms; }
+    // The longest time writeAll waits for a peer that does not read (<= 0: no limit). It is
+    // also the socket's send time-out, so that a blocking send cannot hang for ever.
+    void setWriteTimeout(int ms);
 
     bool isConnected() const;
     // The next complete request, owned by the caller, or null when none could be read (the
@@ -74,6 +75,7 @@ private:
     void skipEmptyLines();
     RDHttpBaseRequest* refuse(RDHttpBaseRequest* request, int status, const char* why);
     std::string newBodyPath() const;
+    void applyWriteTimeout();
 
     RDSocket* m_socket;
     RDMemoryData* m_buffer;

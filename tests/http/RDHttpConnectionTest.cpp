@@ -221,7 +221,7 @@ TEST(RDHttpConnection, IdleClientIsClosedSilently)
     EXPECT_EQ(pair.connection->readRequest(), nullptr);
     const double ms = msSince(t0);
     EXPECT_GE(ms, 190);
-    EXPECT_LT(ms, 1000);
+    EXPECT_LT(ms, 1500);
     EXPECT_FALSE(pair.connection->isConnected());
     std::string bytes;
     EXPECT_TRUE(pair.client->readUntilClosed(&bytes));
@@ -349,22 +349,25 @@ TEST(RDHttpConnection, BinaryResponseSendsItsStoreAndStopsWhenItRunsDry)
 
 TEST(RDHttpConnection, WriteToAPeerThatStoppedReadingGivesUp)
 {
-    TestHttpPair pair;
-    ASSERT_NE(pair.connection, nullptr);
-    int size = 4096;
-    setsockopt(pair.client->socket().handle(), SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-    setsockopt(pair.connection->socket()->handle(), SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
-    pair.connection->setWriteTimeout(300);
-    pair.connection->socket()->setNonBlocking();
-    const std::string big(8 * 1024 * 1024, 'w');
-    const auto t0 = Clock::now();
-    const int sent = pair.connection->writeAll(big);
-    const double ms = msSince(t0);
-    EXPECT_LT(sent, static_cast<int>(big.size()));
-    EXPECT_GE(ms, 250);
-    EXPECT_LT(ms, 2000);
-    EXPECT_FALSE(pair.connection->isConnected());
-    EXPECT_EQ(pair.connection->writeAll("more"), 0);
+    for (const bool nonBlocking : {false, true}) {
+        TestHttpPair pair;
+        ASSERT_NE(pair.connection, nullptr);
+        int size = 4096;
+        setsockopt(pair.client->socket().handle(), SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
+        setsockopt(pair.connection->socket()->handle(), SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
+        pair.connection->setWriteTimeout(300);
+        if (nonBlocking)
+            pair.connection->socket()->setNonBlocking();
+        const std::string big(8 * 1024 * 1024, 'w');
+        const auto t0 = Clock::now();
+        const int sent = pair.connection->writeAll(big);
+        const double ms = msSince(t0);
+        EXPECT_LT(sent, static_cast<int>(big.size()));
+        EXPECT_GE(ms, 250);
+        EXPECT_LT(ms, 2000);
+        EXPECT_FALSE(pair.connection->isConnected());
+        EXPECT_EQ(pair.connection->writeAll("more"), 0);
+    }
 }
 
 TEST(RDHttpConnection, CurlKeepAliveSendsThreeRequestsOnOneConnection)
