@@ -1,0 +1,87 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class RDHttpBaseRequest;
+class RDHttpResponse;
+class RDMemoryData;
+class RDSocket;
+
+// One accepted HTTP connection, read one request at a time. Requests are framed by
+// Content-Length, so bytes that follow a body stay buffered for the next request
+// (keep-alive and pipelining). A request that breaks the rules is answered with its error
+// status (400, 408, 413, 431, 501) and ends the connection.
+//
+// The connection belongs to one thread; only shutdown() may be called from another one. The
+// descriptor is released when the object is deleted, so a stopping thread's shutdown() can
+// never reach a number that was reused meanwhile.
+class RDHttpConnection
+{
+public:
+    static constexpr int kMaxHeadBytes = 64 * 1024;
+    static constexpr int64_t kMaxBodyBytes = 1024 * 1024;
+    static constexpr int kDefaultIdleTimeoutMs = 15000;
+    static constexpr int kDefaultRequestTimeoutMs = 30000;
+    static constexpr int kDefaultWriteTimeoutMs = 30000;
+
+    // Takes ownership of the accepted socket.
+    explicit RDHttpConnection(RDSocket* socket);
+    ~RDHttpConnection();
+    RDHttpConnection(const RDHttpConnection&) = delete;
+    RDHttpConnection& operator=(const RDHttpConnection&) = delete;
+
+    // Bodies larger than the threshold continue in a file of their own in the temp folder
+    // (only when both are set).
+    void setMemoryThreshold(int bytes) { m_memoryThreshold = bytes; }
+    void setTempDir(const std::string& dir) { m_tempDir = dir; }
+    int memoryThreshold() const { return m_memoryThreshold; }
+    const std::string& tempDir() const { return m_tempDir; }
+    // idleMs: the longest wait for the first byte of a request; requestMs: the longest time
+    // from its first byte until it is complete. 0 or less means no limit.
+    void setTimeouts(int idleMs, int requestMs);
+    // The longest time writeAll waits for a peer that does not read (<= 0: no limit). It is
+    // also the socket's send time-out, so that a blocking send cannot hang for ever.
+    void setWriteTimeout(int ms);
+
+    bool isConnected() const;
+    // The next complete request, owned by the caller, or null when none could be read (the
+    // connection has then ended: check isConnected).
+    RDHttpBaseRequest* readRequest();
+
+    // One send; its result.
+    int write(const char* data, int length);
+    // Sends every byte; returns the bytes sent. A write that cannot finish ends the connection.
+    int writeAll(const char* data, int length);
+    int writeAll(const std::string& data);
+    void sendResponse(RDHttpResponse* response);
+
+    // Ends the connection (both directions shut down).
+    void close();
+    // Any thread: wakes a blocked read or write and ends the connection.
+    void shutdown();
+
+    // The peer's port in decimal.
+    std::string remotePort() const;
+    RDSocket* socket() const { return m_socket; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    enum ReceiveResult { Received, TimedOut, Failed };
+
+    ReceiveResult receive(Clock::time_point deadline, bool limited);
+    bool findHead(size_t* headEnd);
+    void skipEmptyLines();
+    RDHttpBaseRequest* refuse(RDHttpBaseRequest* request, int status, const char* why);
+    std::string newBodyPath() const;
+    void applyWriteTimeout();
+
+    RDSocket* m_socket;
+    RDMemoryData* m_buffer;
+    int m_memoryThreshold = 0;
+    std::string m_tempDir;
+    int m_idleTimeoutMs = kDefaultIdleTimeoutMs;
+    int m_requestTimeoutMs = kDefaultRequestTimeoutMs;
+    int m_writeTimeoutMs = kDefaultWriteTimeoutMs;
+};
