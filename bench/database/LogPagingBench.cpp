@@ -75,6 +75,8 @@ void pages(ZvDBLog& log, const char* title)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // The figures only; the database log lines would bury them.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QTemporaryDir dir;
     VDB::setDataRoot(dir.path());
     const QString file = ZvDBLog(false).path();

@@ -301,6 +301,33 @@ TEST_F(ZvDBTest, ChannelsFromTwoThreadsAtOnce)
     EXPECT_EQ(sqlite(db, "select value from settings where key='t2-last'"), "39");
 }
 
+// Both threads write the same new keys at the same moments: a key that one thread inserts
+// between the other's look-up and insert must still end as one row, and no write may fail.
+TEST_F(ZvDBTest, SameNewSettingFromTwoThreads)
+{
+    startUp();
+    const int keys = 100;
+    std::atomic<int> failures{0};
+    std::atomic<int> arrived{0};
+    auto worker = [&](int thread) {
+        ZvDB zv;
+        for (int i = 0; i < keys; ++i) {
+            // Meet the other thread before each key.
+            ++arrived;
+            while (arrived.load() < 2 * (i + 1))
+                std::this_thread::yield();
+            failures += zv.setSetting(QStringLiteral("shared %1").arg(i), QString::number(thread)) < 0;
+        }
+    };
+    std::thread a(worker, 1);
+    std::thread b(worker, 2);
+    a.join();
+    b.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(sqlite(file("zv.db"), "select count(*) from settings where key like 'shared %'"),
+              QString::number(keys));
+}
+
 class Reopener : public ZvDBObserver
 {
 public:
@@ -330,6 +357,26 @@ public:
 private:
     ZvDBObserver* m_observer;
 };
+
+TEST_F(ZvDBTest, ObserversCloseAroundAnUpgrade)
+{
+    makeOldChannelDb(file("zv.db"));
+    Reopener observer;
+    ObserverScope scope(&observer);
+    {
+        ZvDB zv;
+        EXPECT_TRUE(zv.checkUpgrade());
+    }
+    EXPECT_EQ(observer.events, (QStringList{"begin", "end"}));
+    ASSERT_TRUE(observer.db && observer.db->isOpen());
+    EXPECT_EQ(observer.db->getZvRtps().size(), 3);
+    EXPECT_EQ(observer.db->insertZvRtp(ZvRtp()), 10);
+    {
+        ZvDB zv;
+        EXPECT_FALSE(zv.checkUpgrade()); // current: nobody is disturbed
+    }
+    EXPECT_EQ(observer.events.size(), 2);
+}
 
 TEST_F(ZvDBTest, ExportThenImportRestoresChannelsAndSettings)
 {
