@@ -182,6 +182,12 @@ private:
     std::vector<Request> m_requests;
 };
 
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 QByteArray randomBytes(int size, unsigned seed)
 {
     std::mt19937 random(seed);
@@ -272,11 +278,7 @@ TEST(QHttpUtils, UploadSendsOneFilePartThatPythonReadsBack)
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("firmware \"v2\".bin");
     const QByteArray content = randomBytes(700 * 1024 + 17, 3);
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_EQ(file.write(content), content.size());
-    }
+    ASSERT_TRUE(writeFile(path, content));
     ScriptedServer server([](const ScriptedServer::Request&) { return ScriptedServer::answer("{\"result\":0}"); });
     QByteArray reply, missing;
     Worker::run([&] {
@@ -295,12 +297,9 @@ TEST(QHttpUtils, UploadSendsOneFilePartThatPythonReadsBack)
     EXPECT_EQ(upload.header("Content-Type"), "multipart/form-data; boundary=window-zaveze-upload");
 
     const QString message = dir.filePath("message");
-    {
-        QFile file(message);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::fromStdString("Content-Type: " + upload.header("Content-Type") +
-                                             "\r\nMIME-Version: 1.0\r\n\r\n" + upload.body));
-    }
+    const std::string mime =
+        "Content-Type: " + upload.header("Content-Type") + "\r\nMIME-Version: 1.0\r\n\r\n" + upload.body;
+    ASSERT_TRUE(writeFile(message, QByteArray::fromStdString(mime)));
     const char* script = "import email, email.policy, hashlib, sys\n"
                          "m = email.message_from_bytes(open(sys.argv[1], 'rb').read(), policy=email.policy.HTTP)\n"
                          "parts = list(m.iter_parts())\n"
@@ -328,11 +327,7 @@ TEST(QHttpUtils, AServerThatNeverAnswersEndsInTheTimeOut)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("fw.bin");
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(randomBytes(4096, 4));
-    }
+    ASSERT_TRUE(writeFile(path, randomBytes(4096, 4)));
     double postMs = 0, uploadMs = 0;
     QByteArray postReply = "x", uploadReply = "x";
     Worker::run([&] {
@@ -359,11 +354,7 @@ TEST(QHttpUtils, AbortFromAnotherThreadEndsAPostAndAnUploadAtOnce)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("fw.bin");
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(randomBytes(64 * 1024, 5));
-    }
+    ASSERT_TRUE(writeFile(path, randomBytes(64 * 1024, 5)));
     for (const bool isUpload : {false, true}) {
         SCOPED_TRACE(isUpload ? "upload" : "post");
         std::atomic<QHttpUtils*> client{nullptr};
@@ -407,11 +398,7 @@ TEST(QHttpUtils, AbortRacingTheReplyIsClean)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("fw.bin");
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(randomBytes(32 * 1024, 6));
-    }
+    ASSERT_TRUE(writeFile(path, randomBytes(32 * 1024, 6)));
     std::mt19937 random(7);
     int completed = 0;
     for (int i = 0; i < 20; ++i) {
