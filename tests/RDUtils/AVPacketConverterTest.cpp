@@ -4,6 +4,7 @@
 #include "TestAudio.h"
 #include "TestMedia.h"
 #include "TestSupport.h"
+#include "TestTone.h"
 
 #include <gtest/gtest.h>
 
@@ -129,28 +130,6 @@ QVector<float> samplesOf(const std::vector<PacketPtr>& packets)
             out.append(s[i] / 32768.0f);
     }
     return out;
-}
-
-// Least-squares fit of a sine of frequency f over whole periods of x; returns the amplitude and
-// sets the largest deviation of x from the fitted sine.
-double fitSine(const QVector<float>& x, double f, int rate, double* residual)
-{
-    const int period = int(std::lround(rate / f));
-    const int n = (x.size() / period) * period;
-    double a = 0, b = 0;
-    for (int i = 0; i < n; ++i) {
-        a += x[i] * std::sin(2 * M_PI * f * i / rate);
-        b += x[i] * std::cos(2 * M_PI * f * i / rate);
-    }
-    a *= 2.0 / n;
-    b *= 2.0 / n;
-    double worst = 0;
-    for (int i = 0; i < n; ++i) {
-        const double fit = a * std::sin(2 * M_PI * f * i / rate) + b * std::cos(2 * M_PI * f * i / rate);
-        worst = std::max(worst, std::fabs(x[i] - fit));
-    }
-    *residual = worst;
-    return std::sqrt(a * a + b * b);
 }
 
 class AVPacketConverterTest : public ::testing::Test
@@ -351,7 +330,7 @@ TEST_F(AVPacketConverterTest, ResamplerKeepsItsStateAcrossPackets)
     QVector<float> x = samplesOf(conv.packets);
     x = x.mid(80, x.size() - 160);
     double residual = 0;
-    const double amplitude = fitSine(x, 1000, 8000, &residual);
+    const double amplitude = TestTone::fitSine(x, 1000, 8000, &residual);
     EXPECT_NEAR(amplitude, 0.5, 0.01);
     EXPECT_LT(residual, 0.01);
 }
