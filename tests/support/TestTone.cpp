@@ -64,3 +64,26 @@ double TestTone::sineStep(double frequency, double amplitude, int rate)
 {
     return 2.0 * M_PI * frequency * amplitude / rate;
 }
+
+QByteArray TestTone::sine(int rate, int channels, bool floatSamples, double seconds, double tone,
+                          double amplitude)
+{
+    const int frames = int(std::lround(seconds * rate));
+    const int bytes = floatSamples ? 4 : 2;
+    QByteArray pcm(frames * channels * bytes, Qt::Uninitialized);
+    char* out = pcm.data();
+    for (int i = 0; i < frames; ++i) {
+        const double v = amplitude * std::sin(2.0 * M_PI * tone * i / rate);
+        for (int c = 0; c < channels; ++c) {
+            if (floatSamples) {
+                const float f = float(v);
+                std::memcpy(out, &f, sizeof(f));
+            } else {
+                const int16_t s = int16_t(std::lround(v * 32767.0));
+                std::memcpy(out, &s, sizeof(s));
+            }
+            out += bytes;
+        }
+    }
+    return pcm;
+}

@@ -29,6 +29,9 @@ public:
     // amplitude and sets the largest deviation of the samples from it. A gap, a click or a
     // phase jump anywhere shows as a residual of the order of the amplitude.
     static double fitSine(const QVector<float>& samples, double tone, int rate, double* residual);
+    // Interleaved PCM of a sine in every channel, signed 16-bit or 32-bit float.
+    static QByteArray sine(int rate, int channels, bool floatSamples, double seconds, double tone,
+                           double amplitude);
     // The largest step between neighbouring samples of a clean sine.
     static double sineStep(double frequency, double amplitude, int rate);
 };
