@@ -172,6 +172,9 @@ int AVPacketConverter::Decoder::decode(const AVPacket* packet,
             return AVERROR(ENOMEM);
         send = m_padded;
     }
+    // Lets the decoder account for the samples it skips (encoder delay) without complaint.
+    if (m_context->pkt_timebase.num == 0 && packet->time_base.num > 0 && packet->time_base.den > 0)
+        m_context->pkt_timebase = packet->time_base;
     int result = 0;
     int ret = avcodec_send_packet(m_context, send);
     for (int tries = 0; ret == AVERROR(EAGAIN) && tries < kMaxResends; ++tries) {
