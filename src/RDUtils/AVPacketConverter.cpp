@@ -283,9 +283,11 @@ bool AVPacketConverter::FrameEncoder::open(const AVCodec* codec, const AVCodecPa
     // One second of output per ring, and never less than a frame plus one resampler batch.
     const int ringSamples = std::max(parameters->sample_rate, m_frameSize + kChunkSamples);
     const int ringBytes = ringSamples * m_bytesPerSample * (m_planar ? 1 : channels);
-    for (RDRingBuffer& ring : m_rings) {
-        ring.clear();
-        if (!ring.resize(ringBytes)) {
+    // The second ring only carries the second plane of planar stereo.
+    const int usedRings = m_planar && channels == 2 ? 2 : 1;
+    for (int r = 0; r < usedRings; ++r) {
+        m_rings[r].clear();
+        if (!m_rings[r].resize(ringBytes)) {
             close();
             return false;
         }

@@ -18,10 +18,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -450,6 +452,37 @@ TEST_F(AVPacketConverterTest, QueueLimitDropsTheOldestPackets)
     converter.clear();
     EXPECT_EQ(converter.count(), 0);
     EXPECT_EQ(converter.pop(), nullptr);
+}
+
+TEST_F(AVPacketConverterTest, OneThreadPushesWhileAnotherPops)
+{
+    TestMedia media;
+    ASSERT_TRUE(media.open(file("tone.mp3")));
+    ParamsPtr out = makeParams(AV_CODEC_ID_PCM_MULAW, 8000, 1, AV_SAMPLE_FMT_S16);
+    AVPacketConverter converter;
+    ASSERT_TRUE(converter.init(media.parameters(), out.get()));
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        while (AVPacket* raw = media.next()) {
+            PacketPtr p(raw);
+            converter.push(p.get());
+        }
+        converter.flush();
+        done = true;
+    });
+    int64_t samples = 0;
+    for (;;) {
+        const bool finished = done;
+        PacketPtr p(converter.pop());
+        if (p)
+            samples += p->duration;
+        else if (finished)
+            break;
+        else
+            std::this_thread::yield();
+    }
+    reader.join();
+    EXPECT_NEAR(samples / 8000.0, 2.0, 0.05);
 }
 
 // ---------------------------------------------------------------------------------------------
