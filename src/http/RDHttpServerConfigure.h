@@ -13,6 +13,9 @@ public:
     static constexpr int kDefaultStreamQueueLimit = 256 * 1024;
     // The longest time one piece of a stream may take to reach a listener that stopped reading.
     static constexpr int kDefaultStreamWriteTimeoutMs = 10000;
+    // The kernel's send buffer of a stream connection. Left to itself it grows to megabytes
+    // for a listener that stopped reading (minutes of audio) before a send ever blocks.
+    static constexpr int kDefaultStreamSendBuffer = 32 * 1024;
 
     RDHttpServerConfigure() = default;
     virtual ~RDHttpServerConfigure() = default;
@@ -37,4 +40,6 @@ public:
     int requestTimeoutMs = RDHttpConnection::kDefaultRequestTimeoutMs;
     int streamQueueLimit = kDefaultStreamQueueLimit;
     int streamWriteTimeoutMs = kDefaultStreamWriteTimeoutMs;
+    // <= 0 leaves the system's own sizing.
+    int streamSendBuffer = kDefaultStreamSendBuffer;
 };

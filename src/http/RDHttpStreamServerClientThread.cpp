@@ -9,10 +9,12 @@
 #include "RDHttpTextResponse.h"
 #include "RDLog.h"
 #include "RDMemoryData.h"
+#include "RDSocket.h"
 #include "RDString.h"
 
 #include <algorithm>
 #include <chrono>
+#include <sys/socket.h>
 #include <vector>
 
 namespace {
@@ -93,8 +95,14 @@ void RDHttpStreamServerClientThread::serveStream(RDHttpBaseRequest* request)
         m_connection->close();
         return;
     }
-    // A listener that stops reading must not hold its thread for longer than this per piece.
-    m_connection->setWriteTimeout(m_server->configure().streamWriteTimeoutMs);
+    // A listener that stops reading must not hold its thread for longer than this per piece,
+    // nor park more than a few seconds of audio in the kernel.
+    const RDHttpServerConfigure configure = m_server->configure();
+    m_connection->setWriteTimeout(configure.streamWriteTimeoutMs);
+    if (configure.streamSendBuffer > 0 && m_connection->socket()) {
+        const int size = configure.streamSendBuffer;
+        ::setsockopt(m_connection->socket()->handle(), SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
+    }
     RDLOG("client %s plays %s%s", m_connection->remotePort().c_str(), stream.path.c_str(),
           request->header("Icy-MetaData") == "1" ? " with ICY metadata" : "");
     if (request->header("Icy-MetaData") == "1")
@@ -184,20 +192,26 @@ bool RDHttpStreamServerClientThread::takePiece(char* piece, int size)
 
 bool RDHttpStreamServerClientThread::append(const std::string& path, const char* data, int length, int limit)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_queue || m_finished || m_stream.path != path)
-        return false;
-    // The cap never falls below two pieces, or an ICY listener could never be served.
-    const int cap = std::max(limit, 2 * std::max(m_stream.bufferSize, kPlainPieceBytes));
-    if (static_cast<long long>(m_queue->size()) + length > cap) {
-        endLocked("fell behind");
-        return true;
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_queue || m_finished || m_stream.path != path)
+            return false;
+        // The cap never falls below two pieces, or an ICY listener could never be served.
+        const int cap = std::max(limit, 2 * std::max(m_stream.bufferSize, kPlainPieceBytes));
+        if (static_cast<long long>(m_queue->size()) + length > cap) {
+            endLocked("fell behind");
+            return true;
+        }
+        if (m_queue->write(data, length) != length) {
+            endLocked("has no room");
+            return true;
+        }
+        wake = m_pieceSize > 0 && m_queue->size() >= m_pieceSize;
     }
-    if (m_queue->write(data, length) != length) {
-        endLocked("has no room");
-        return true;
-    }
-    if (m_pieceSize > 0 && m_queue->size() >= m_pieceSize)
+    // Outside the lock, so that the woken sender does not at once block on it. The server's
+    // client-list lock, held by the caller, keeps this object alive.
+    if (wake)
         m_wake.notify_one();
     return false;
 }
