@@ -168,13 +168,14 @@ void RDHttpStreamServer::acceptLoop(RDHttpStreamServerThread* thread)
         connection->setMemoryThreshold(current.memoryThreshold);
         connection->setTimeouts(current.idleTimeoutMs, current.requestTimeoutMs);
         auto* client = new RDHttpStreamServerClientThread(this, connection);
-        if (!client->start()) {
-            RDLOG("http server: no thread for client %s", connection->remotePort().c_str());
-            delete client;
-            continue;
-        }
+        // Listed before it runs: a stream removal must find every client that may attach.
         std::lock_guard<std::mutex> lock(m_clientMutex);
         m_clients.push_back(client);
+        if (!client->start()) {
+            RDLOG("http server: no thread for client %s", connection->remotePort().c_str());
+            m_clients.pop_back();
+            delete client;
+        }
     }
     closeClients();
     socket->close();

@@ -140,11 +140,11 @@ void RDHttpStreamServerClientThread::sendPlain(const RDHttpAudioStream& stream)
     response.setHeader("Access-Control-Allow-Headers", "Content-Type,X-Requested-With");
     response.setHeader("Connection", "close");
     const std::string head = response.head();
-    if (m_connection->writeAll(head) != static_cast<int>(head.size()))
+    if (!send(head.data(), static_cast<int>(head.size()), true))
         return;
     char piece[kPlainPieceBytes];
     while (takePiece(piece, kPlainPieceBytes)) {
-        if (m_connection->writeAll(piece, kPlainPieceBytes) != kPlainPieceBytes)
+        if (!send(piece, kPlainPieceBytes))
             break;
     }
 }
@@ -160,7 +160,7 @@ void RDHttpStreamServerClientThread::sendIcy(const RDHttpAudioStream& stream)
     response.setHeader("Content-Type", stream.contentType);
     response.setIcyPub(1);
     const std::string head = response.head();
-    if (m_connection->writeAll(head) != static_cast<int>(head.size()))
+    if (!send(head.data(), static_cast<int>(head.size()), true))
         return;
     // Every interval of audio is followed by an empty metadata block (one zero byte); both go
     // out whole, or the listener is ended, so the block can never land inside the audio.
@@ -168,9 +168,25 @@ void RDHttpStreamServerClientThread::sendIcy(const RDHttpAudioStream& stream)
     std::vector<char> piece(static_cast<size_t>(interval) + 1, 0);
     while (takePiece(piece.data(), interval)) {
         piece[static_cast<size_t>(interval)] = 0;
-        if (m_connection->writeAll(piece.data(), interval + 1) != interval + 1)
+        if (!send(piece.data(), interval + 1))
             break;
     }
+}
+
+bool RDHttpStreamServerClientThread::send(const char* data, int length, bool head)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // A listener whose stream ended right after it attached still gets a whole head.
+        if (isStop() || (m_finished && !head))
+            return false;
+        // A head goes into the empty buffer of a new connection; only pieces can get stuck.
+        m_sending = !head;
+    }
+    const int sent = m_connection->writeAll(data, length);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sending = false;
+    return sent == length;
 }
 
 bool RDHttpStreamServerClientThread::takePiece(char* piece, int size)
@@ -227,8 +243,10 @@ void RDHttpStreamServerClientThread::endLocked(const char* why)
 {
     m_finished = true;
     m_wake.notify_all();
-    // Wakes a send that is stuck on a listener that stopped reading.
-    m_connection->shutdown();
+    // Wakes a send that is stuck on a listener that stopped reading; a sender between sends
+    // sees the flag and leaves after whole pieces.
+    if (m_sending)
+        m_connection->shutdown();
     RDLOG("client %s of %s ended: %s (%d bytes unsent)", m_connection->remotePort().c_str(), m_stream.path.c_str(),
           why, m_queue ? m_queue->size() : 0);
 }

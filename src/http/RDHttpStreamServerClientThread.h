@@ -47,6 +47,8 @@ private:
     // Waits until a whole piece of size bytes is queued and takes it. False when the stream
     // is over (stop, finished, connection gone).
     bool takePiece(char* piece, int size);
+    // One whole piece; false when it could not all be sent or the stream is over.
+    bool send(const char* data, int length, bool head = false);
     void detach();
     void endLocked(const char* why);
 
@@ -56,6 +58,8 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_finished = false;
+    // The sender is inside a send (to be woken by a shutdown when the stream ends).
+    bool m_sending = false;
     RDHttpAudioStream m_stream;
     RDData* m_queue = nullptr;
     // The sender waits for this many bytes; 0 while it does not wait.

@@ -691,7 +691,7 @@ TEST_F(RDHttpStreamServerTest, ListenerAttachingWhileItsStreamIsRemovedNeverHang
         else if (answer == kPlainHead)
             ++served;
         else
-            ADD_FAILURE() << answer;
+            ADD_FAILURE() << "client " << listener.localPort() << " got \"" << answer << "\"";
     }
     RecordProperty("served", served);
     RecordProperty("refused", refused);

@@ -37,6 +37,14 @@ public:
     TestStreamListener& operator=(const TestStreamListener&) = delete;
 
     bool isOpen() const { return m_fd >= 0; }
+    int localPort() const
+    {
+        sockaddr_in address{};
+        socklen_t size = sizeof(address);
+        if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return -1;
+        return ntohs(address.sin_port);
+    }
     void close()
     {
         if (m_fd >= 0)
