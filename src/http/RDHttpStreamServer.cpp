@@ -21,6 +21,7 @@ constexpr int kDefaultPort = 8088;
 // it pauses between looks for a free slot when the client limit is reached.
 constexpr double kIdleReapSeconds = 0.2;
 constexpr int kSlotWaitMs = 10;
+constexpr int kAcceptWaitUs = 10000;
 
 bool isCredentialHeader(const std::string& name)
 {
@@ -135,7 +136,9 @@ void RDHttpStreamServer::acceptLoop(RDHttpStreamServerThread* thread)
 
     double lastReap = RDThread::tickTime();
     while (!thread->isStop()) {
-        const int ready = socket->waitReadable(0, 1000);
+        // A connection wakes the wait at once; the time-out only bounds how long a stop
+        // takes to be noticed.
+        const int ready = socket->waitReadable(0, kAcceptWaitUs);
         if (ready != 1) {
             if (ready < 0)
                 thread->pause(1);

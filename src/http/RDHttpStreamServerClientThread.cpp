@@ -13,7 +13,9 @@
 #include "RDString.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <sched.h>
 #include <sys/socket.h>
 #include <vector>
 
@@ -95,6 +97,11 @@ void RDHttpStreamServerClientThread::serveStream(RDHttpBaseRequest* request)
         m_connection->close();
         return;
     }
+    // Listeners are bulk work: woken by the stream writers, they must not preempt them (a
+    // channel's send thread), so they wait for a free processor or the next tick instead.
+    sched_param param{};
+    if (::sched_setscheduler(0, SCHED_BATCH, &param) != 0)
+        RDLOG("client %s: no batch scheduling (errno %d)", m_connection->remotePort().c_str(), errno);
     // A listener that stops reading must not hold its thread for longer than this per piece,
     // nor park more than a few seconds of audio in the kernel.
     const RDHttpServerConfigure configure = m_server->configure();
