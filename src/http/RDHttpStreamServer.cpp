@@ -90,6 +90,7 @@ int RDHttpStreamServer::start()
         m_thread = nullptr;
         return -1;
     }
+    m_started = true;
     return 0;
 }
 
@@ -102,12 +103,12 @@ void RDHttpStreamServer::stop()
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
+    m_started = false;
 }
 
 bool RDHttpStreamServer::isStarted() const
 {
-    std::lock_guard<std::mutex> lock(m_lifeMutex);
-    return m_thread != nullptr;
+    return m_started.load(std::memory_order_acquire);
 }
 
 RDTcpSocketServer* RDHttpStreamServer::createServerSocket()

@@ -97,7 +97,9 @@ private:
     // Read by every stream write, which must not wait for the configuration lock.
     std::atomic<int> m_streamQueueLimit{RDHttpServerConfigure::kDefaultStreamQueueLimit};
 
-    // Owner's thread only (start, stop).
-    mutable std::mutex m_lifeMutex;
+    // Owner's thread only (start, stop). isStarted reads the flag instead, so that a request
+    // handler asking for it cannot wait on a stop that waits for that handler.
+    std::mutex m_lifeMutex;
     RDHttpStreamServerThread* m_thread = nullptr;
+    std::atomic<bool> m_started{false};
 };

@@ -371,9 +371,11 @@ TEST_F(RDHttpStreamServerTest, ListenAddressDefaultsAndFailures)
         EXPECT_TRUE(observer.failed);
         EXPECT_FALSE(observer.listening);
         EXPECT_EQ(server.start(), -1);
+        EXPECT_TRUE(server.isStarted());
         const auto t0 = Clock::now();
         server.stop();
         EXPECT_LT(msSince(t0), 1000);
+        EXPECT_FALSE(server.isStarted());
     }
     // A restart is stop, configure, start on the same object.
     const int port = start();
