@@ -24,14 +24,6 @@ extern "C" {
 
 namespace {
 
-#define START_PULSE(server, ...)                                                                   \
-    do {                                                                                           \
-        if (!(server).start(__VA_ARGS__)) {                                                        \
-            GTEST_SKIP() << "no private PulseAudio daemon can run here: "                         \
-                         << (server).error().toStdString();                                        \
-        }                                                                                          \
-    } while (0)
-
 QStringList micAndSpeaker()
 {
     return QStringList{QStringLiteral("module-null-sink sink_name=spk "
@@ -79,7 +71,7 @@ qint64 msUntilEnded(AudioCaptureStream& stream)
 TEST(AudioEndpointsTest, ListsSourcesAsCaptureThenSinksAsRenderWithoutMonitors)
 {
     TestPulseServer pulse;
-    START_PULSE(pulse, micAndSpeaker());
+    TEST_START_PULSE(pulse, micAndSpeaker());
 
     const QList<RDAudioDevice> all = RDAudioDevice::getAllDevices();
     ASSERT_EQ(all.size(), 2) << "the monitor of spk must not be listed as a capture endpoint";
@@ -128,7 +120,7 @@ TEST(AudioEndpointsTest, NoServerGivesEmptyListAndOneLogLinePromptly)
 TEST(AudioCaptureStreamTest, UnknownEndpointIsNotFound)
 {
     TestPulseServer pulse;
-    START_PULSE(pulse);
+    TEST_START_PULSE(pulse);
     AudioCaptureStream stream;
     EXPECT_EQ(stream.open(QStringLiteral("nothing-here"), false, 20),
               AudioCaptureStream::kNotFound);
@@ -143,7 +135,7 @@ TEST(AudioCaptureStreamTest, UnknownEndpointIsNotFound)
 TEST(AudioCaptureStreamTest, CapturesASourceDirectly)
 {
     TestPulseServer pulse;
-    START_PULSE(pulse);
+    TEST_START_PULSE(pulse);
     const QString fifo = pulse.dir() + QStringLiteral("/in.fifo");
     ASSERT_GE(pulse.loadModule(QStringLiteral("module-pipe-source"),
                                QStringLiteral("source_name=line file=%1 format=s16le rate=16000 "
@@ -196,7 +188,7 @@ TEST(AudioCaptureStreamTest, CapturesASourceDirectly)
 TEST(AudioCaptureStreamTest, LoopbackOfSinkRecordsWhatPlays)
 {
     TestPulseServer pulse;
-    START_PULSE(pulse, {QStringLiteral("module-null-sink sink_name=spk rate=48000 "
+    TEST_START_PULSE(pulse, {QStringLiteral("module-null-sink sink_name=spk rate=48000 "
                                        "format=float32le channels=2")});
     if (!TestSupport::haveCommand(QStringLiteral("paplay")))
         GTEST_SKIP() << "paplay is not installed";
@@ -237,7 +229,7 @@ TEST(AudioCaptureStreamTest, LoopbackOfSinkRecordsWhatPlays)
 TEST(AudioCaptureStreamTest, UnloadingTheSinkEndsTheCaptureWithinASecond)
 {
     TestPulseServer pulse;
-    START_PULSE(pulse);
+    TEST_START_PULSE(pulse);
     const int module = pulse.moduleIndex(QStringLiteral("module-null-sink"));
     ASSERT_GE(module, 0);
 
@@ -253,7 +245,7 @@ TEST(AudioCaptureStreamTest, UnloadingTheSinkEndsTheCaptureWithinASecond)
 TEST(AudioCaptureStreamTest, StoppingTheServerEndsTheCapture)
 {
     TestPulseServer pulse;
-    START_PULSE(pulse);
+    TEST_START_PULSE(pulse);
     AudioCaptureStream stream;
     ASSERT_EQ(stream.open(QStringLiteral("spk"), true, 20), AudioCaptureStream::kOk);
     pulse.stop();
@@ -265,7 +257,7 @@ TEST(AudioCaptureStreamTest, StoppingTheServerEndsTheCapture)
 TEST(AudioRenderStreamTest, FeedsTheDefaultOutputWithoutPolling)
 {
     TestPulseServer pulse;
-    START_PULSE(pulse, {QStringLiteral("module-null-sink sink_name=spk rate=44100 "
+    TEST_START_PULSE(pulse, {QStringLiteral("module-null-sink sink_name=spk rate=44100 "
                                        "format=s16le channels=2")});
     AudioRenderStream stream;
     ASSERT_EQ(stream.open(QString(), 200, 10), AudioRenderStream::kOk)

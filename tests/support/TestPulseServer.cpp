@@ -1,5 +1,6 @@
 #include "TestPulseServer.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QProcessEnvironment>
@@ -188,12 +189,7 @@ bool TestPulseServer::keepClocked(const QString& sink)
 {
     if (!isRunning() || !TestSupport::haveCommand(QStringLiteral("pacat")))
         return false;
-    const auto outputs = [this] {
-        return pactl({QStringLiteral("list"), QStringLiteral("short"),
-                      QStringLiteral("source-outputs")})
-            .out.count('\n');
-    };
-    const int before = outputs();
+    const int before = recorderCount();
     std::unique_ptr<QProcess> keeper(new QProcess);
     keeper->setStandardOutputFile(QProcess::nullDevice());
     keeper->setStandardErrorFile(QProcess::nullDevice());
@@ -203,15 +199,28 @@ bool TestPulseServer::keepClocked(const QString& sink)
                    QStringLiteral("--latency-msec=10"), QStringLiteral("--raw")});
     if (!keeper->waitForStarted(5000))
         return false;
-    bool connected = false;
-    for (int attempt = 0; attempt < 50 && !connected; ++attempt) {
-        connected = outputs() > before;
-        if (!connected)
-            QThread::msleep(20);
-    }
+    const bool connected = waitForRecorders(before + 1);
     m_keepers.push_back(std::move(keeper));
     if (!connected)
         return false;
     return pactl({QStringLiteral("suspend-sink"), sink, QStringLiteral("1")}).exitCode == 0
         && pactl({QStringLiteral("suspend-sink"), sink, QStringLiteral("0")}).exitCode == 0;
+}
+
+int TestPulseServer::recorderCount() const
+{
+    return pactl({QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("source-outputs")})
+        .out.count('\n');
+}
+
+bool TestPulseServer::waitForRecorders(int count, int timeoutMs) const
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (recorderCount() < count) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
 }

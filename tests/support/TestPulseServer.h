@@ -45,6 +45,12 @@ public:
     bool unloadModule(int index) const;
     // The index of the first loaded module of that name, or -1.
     int moduleIndex(const QString& name) const;
+    // Recording streams connected to the server (the clock keepers included).
+    int recorderCount() const;
+    // Waits until at least count recording streams are connected; false after timeoutMs.
+    bool waitForRecorders(int count, int timeoutMs = 5000) const;
+    // Recording streams beyond the clock keepers.
+    int keeperCount() const { return int(m_keepers.size()); }
 
     // A null sink with no stream runs its clock in 2-second blocks, and a stream that connects
     // then waits up to that long before anything moves. A real card runs on a short period: to
@@ -60,3 +66,12 @@ private:
     QByteArray m_previousServer;
     bool m_hadPreviousServer = false;
 };
+
+// Starts server with the given modules, or skips the test with the reason when no daemon can run.
+#define TEST_START_PULSE(server, ...)                                                              \
+    do {                                                                                           \
+        if (!(server).start(__VA_ARGS__)) {                                                        \
+            GTEST_SKIP() << "no private PulseAudio daemon can run here: "                         \
+                         << (server).error().toStdString();                                        \
+        }                                                                                          \
+    } while (0)
