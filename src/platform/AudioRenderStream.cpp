@@ -4,6 +4,7 @@
 
 #include <pulse/channelmap.h>
 #include <pulse/introspect.h>
+#include <pulse/operation.h>
 #include <pulse/stream.h>
 
 extern "C" {
@@ -173,4 +174,31 @@ int AudioRenderStream::write(const char* data, int bytes)
         return kEnded;
     }
     return bytes;
+}
+
+int AudioRenderStream::drain(int timeoutMs, const std::function<bool()>& keepWaiting)
+{
+    if (!streamGood())
+        return kEnded;
+    pa_operation* operation = pa_stream_drain(m_stream, nullptr, nullptr);
+    if (!operation) {
+        m_error = m_pulse.errorText();
+        return kEnded;
+    }
+    const long long deadline = PulseContext::nowMs() + std::max(timeoutMs, 0);
+    int result = kOk;
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+        const long long left = deadline - PulseContext::nowMs();
+        if (left <= 0 || (keepWaiting && !keepWaiting()))
+            break;
+        if (!m_pulse.iterate(int(std::min<long long>(left, 10)))) {
+            m_error = m_pulse.errorText();
+            result = kEnded;
+            break;
+        }
+    }
+    if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+        pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    return result;
 }

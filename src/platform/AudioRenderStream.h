@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 struct pa_stream;
 
@@ -46,6 +47,11 @@ public:
     int waitWritable(int timeoutMs);
     // Queues whole frames for playing; the count queued, or kEnded.
     int write(const char* data, int bytes);
+
+    // Plays out everything written (even less than the server waits for before it starts) and
+    // returns when the endpoint has played it: kOk, or kEnded. Waits at most timeoutMs, and
+    // gives up early when keepWaiting (asked every few milliseconds) answers false.
+    int drain(int timeoutMs, const std::function<bool()>& keepWaiting);
 
     // Times the endpoint ran out of data since open.
     int underruns() const { return m_underruns.load(std::memory_order_relaxed); }
