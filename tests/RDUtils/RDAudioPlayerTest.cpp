@@ -29,12 +29,22 @@ namespace {
 class Recorder : public RDAudioPlayerObserver
 {
 public:
-    void onPlayStarted(RDAudioPlayer*, const QString& url) override
+    void onPlayStarted(RDAudioPlayer* player, const QString& url) override
     {
         add(QStringLiteral("started ") + url);
+        if (stopOnStart) {
+            player->stop();
+            // Nor can the player be restarted from its own thread; this is ignored.
+            player->play();
+        }
     }
     void onPlayStopped(RDAudioPlayer*) override { add(QStringLiteral("stopped")); }
-    void onPlayFailed(RDAudioPlayer*) override { add(QStringLiteral("failed")); }
+    void onPlayFailed(RDAudioPlayer* player) override
+    {
+        add(QStringLiteral("failed"));
+        if (stopOnEnd)
+            player->stop();
+    }
     void onPlayEnded(RDAudioPlayer* player) override
     {
         add(QStringLiteral("ended"));
@@ -82,6 +92,7 @@ public:
     }
 
     std::atomic<bool> stopOnEnd{false};
+    std::atomic<bool> stopOnStart{false};
 
 private:
     void add(const QString& event)
@@ -305,6 +316,8 @@ TEST(RDAudioPlayerTest, FailuresAreReported)
             qputenv("PULSE_SERVER", c.server.toUtf8());
         TestLogFile log;
         Recorder recorder;
+        // Every other case stops from inside the failure callback.
+        recorder.stopOnEnd = (&c - cases) % 2 == 1;
         RDAudioPlayer player;
         player.setObserver(&recorder);
         player.setUrl(c.url);
@@ -312,12 +325,16 @@ TEST(RDAudioPlayerTest, FailuresAreReported)
         EXPECT_TRUE(recorder.waitFor(QStringLiteral("failed"), 5000));
         QThread::msleep(50);
         EXPECT_FALSE(player.isPlaying());
+        // A failed player can be played again (and fails again).
+        player.play();
+        QElapsedTimer timer;
+        timer.start();
+        while (recorder.events().size() < 2 && timer.elapsed() < 5000)
+            QThread::msleep(10);
         player.stop();
         qputenv("PULSE_SERVER", saved);
-        EXPECT_EQ(recorder.events(), QStringList{QStringLiteral("failed")});
+        EXPECT_EQ(recorder.events(), (QStringList{QStringLiteral("failed"), QStringLiteral("failed")}));
         EXPECT_TRUE(log.contains(c.logText)) << log.text().toStdString();
-        // A failed player plays again.
-        recorder.stopOnEnd = true;
     }
 }
 
@@ -396,5 +413,15 @@ TEST(RDAudioPlayerTest, RepeatedPlayStopAndDestroyWhilePlayingAreSafe)
     player.setUrl(tone);
     player.play();
     EXPECT_TRUE(recorder.waitFor(QStringLiteral("ended"), 5000));
+    player.stop();
+
+    // A stop from the reader's own callback ends the player without waiting for itself.
+    Recorder stopper;
+    stopper.stopOnStart = true;
+    player.setObserver(&stopper);
+    player.play();
+    EXPECT_TRUE(stopper.waitFor(QStringLiteral("stopped"), 5000));
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(stopper.events(), (QStringList{QStringLiteral("started"), QStringLiteral("stopped")}));
     player.stop();
 }
