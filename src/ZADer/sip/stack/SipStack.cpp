@@ -106,21 +106,24 @@ int portOf(const char* text, int fallback)
     return value >= 1 && value <= 65535 ? value : -1;
 }
 
+// The value of a ;name=value parameter; null when absent or bare.
+const char* paramOf(osip_list_t* params, const char* name)
+{
+    osip_generic_param_t* param = nullptr;
+    if (osip_generic_param_get_byname(params, const_cast<char*>(name), &param) == 0 && param && param->gvalue)
+        return param->gvalue;
+    return nullptr;
+}
+
 const char* tagOf(osip_from_t* header)
 {
-    osip_generic_param_t* tag = nullptr;
-    if (header && osip_from_get_tag(header, &tag) == 0 && tag && tag->gvalue)
-        return tag->gvalue;
-    return nullptr;
+    return header ? paramOf(&header->gen_params, "tag") : nullptr;
 }
 
 const char* branchOf(const osip_message_t* message)
 {
     osip_via_t* via = static_cast<osip_via_t*>(osip_list_get(&message->vias, 0));
-    osip_generic_param_t* branch = nullptr;
-    if (via && osip_via_param_get_byname(via, const_cast<char*>("branch"), &branch) == 0 && branch)
-        return branch->gvalue;
-    return nullptr;
+    return via ? paramOf(&via->via_params, "branch") : nullptr;
 }
 
 bool sameText(const char* a, const char* b)
@@ -1007,8 +1010,10 @@ bool SipStack::resendOk(Call* call, osip_message_t* invite)
 void SipStack::handleNewInvite(osip_event_t* event, const sockaddr_in& from, const in_addr& local)
 {
     if (Call* call = findCallByInvite(event->sip)) {
-        // Its transaction ended with the 2xx: a repeated INVITE gets that 2xx again.
-        resendOk(call, event->sip);
+        // Its transaction ended with the 2xx: a repeated INVITE gets that 2xx again. Another
+        // INVITE of that call without a To tag (a fork or a loop back to us) is dropped.
+        if (!resendOk(call, event->sip))
+            RDLOG("dropped a second INVITE without To tag for call %d", call->cid);
         osip_event_free(event);
         return;
     }
@@ -2273,10 +2278,8 @@ int SipStack::grantedExpires(const osip_message_t* response, const osip_message_
         auto* contact = static_cast<osip_contact_t*>(osip_list_get(&response->contacts, i));
         if (!contact || !sameUri(contact->url, ours->url))
             continue;
-        osip_generic_param_t* expires = nullptr;
-        if (osip_contact_param_get_byname(contact, const_cast<char*>("expires"), &expires) == 0 && expires &&
-            expires->gvalue)
-            return std::atoi(expires->gvalue);
+        if (const char* expires = paramOf(&contact->gen_params, "expires"))
+            return std::atoi(expires);
     }
     if (const char* value = headerValue(response, "expires"))
         return std::atoi(value);

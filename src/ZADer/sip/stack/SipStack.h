@@ -57,6 +57,7 @@ public:
     // Sends what is already queued for a first transmission (a BYE, an Expires 0 REGISTER),
     // stops the threads, closes the socket and frees every transaction, call, registration and
     // event. Nothing else is sent. Safe when never listening; the context is unusable after.
+    // Called without the stack lock.
     void quit();
 
     static int guessLocalIp(char* address, int size);
