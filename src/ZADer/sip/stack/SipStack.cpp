@@ -670,6 +670,22 @@ void SipStack::executeMachines()
     }
 }
 
+void SipStack::reclaimAnswered()
+{
+    // Answered non-INVITE server transactions only absorb retransmissions until Timer J; under a
+    // burst the oldest of them make room (a late retransmission then counts as a new request).
+    std::vector<int> oldest;
+    for (const auto& entry : m_txs) {
+        const Tx* tx = entry.second.get();
+        if (tx->kind == Tx::ServerRequest && tx->finalSent)
+            oldest.push_back(entry.first);
+        if (oldest.size() >= static_cast<size_t>(kMaxTransactions / 8))
+            break;
+    }
+    for (int tid : oldest)
+        freeTx(tid);
+}
+
 void SipStack::freeTx(int tid)
 {
     auto it = m_txs.find(tid);
@@ -925,6 +941,8 @@ void SipStack::handleRequest(osip_event_t* event, const sockaddr_in& from, const
     }
     if (osip_find_transaction_and_add_event(m_osip, event) == OSIP_SUCCESS)
         return; // a retransmission; the transaction repeats its last answer
+    if (m_txs.size() >= static_cast<size_t>(kMaxTransactions))
+        reclaimAnswered();
     if (m_txs.size() >= static_cast<size_t>(kMaxTransactions)) {
         RDLOG("%zu SIP transactions open: %s from %s:%d answered 503", m_txs.size(), methodOf(request),
               addressText(from.sin_addr).c_str(), ntohs(from.sin_port));

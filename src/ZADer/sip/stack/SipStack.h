@@ -16,7 +16,6 @@
 #include <memory>
 #include <mutex>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -224,6 +223,7 @@ private:
     void takeResolverResults();
     int nextTimeoutMs();
     void freeTx(int tid);
+    void reclaimAnswered();
 
     // events
     void pushEvent(SipStackEvent* event);

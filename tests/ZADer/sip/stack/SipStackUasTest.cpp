@@ -1,5 +1,6 @@
 #include "SipStackTestBase.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -487,4 +488,41 @@ TEST_F(SipStackUasTest, CallLimit)
     extra.fromTag = "x";
     ASSERT_TRUE(m_peer->send(request("INVITE", extra, branch(), 1, std::string(), offer()), m_port));
     EXPECT_FALSE(m_peer->receiveStarting("SIP/2.0 503", 2000).text.empty());
+}
+
+// The transaction table is bounded: requests the application has not answered fill it and the
+// next request gets 503; answered ones make room for new requests.
+TEST_F(SipStackUasTest, TransactionTableBounded)
+{
+    const auto options = [&](int n) {
+        Dialog dialog;
+        dialog.callId = "table" + std::to_string(n) + "@127.0.0.2";
+        dialog.fromTag = "t" + std::to_string(n);
+        return request("OPTIONS", dialog, branch(), 1);
+    };
+    std::vector<int> tids;
+    for (int i = 0; i < SipStack::kMaxTransactions; ++i) {
+        ASSERT_TRUE(m_peer->send(options(i), m_port));
+        SipStackEvent* event = waitEvent(SipStackEvent::MessageNew, 2000);
+        ASSERT_NE(event, nullptr) << i;
+        tids.push_back(event->tid);
+        SipStack::eventFree(event);
+    }
+    ASSERT_TRUE(m_peer->send(options(-1), m_port));
+    EXPECT_FALSE(m_peer->receiveStarting("SIP/2.0 503", 2000).text.empty());
+    // Answered in small batches, so the peer's socket buffer takes every answer.
+    size_t answers = 0;
+    for (size_t i = 0; i < tids.size(); i += 32) {
+        m_stack->lock();
+        for (size_t j = i; j < std::min(tids.size(), i + 32); ++j)
+            EXPECT_EQ(m_stack->messageSendAnswer(tids[j], 200, nullptr), 0);
+        m_stack->unlock();
+        answers += m_peer->collect(60).size();
+    }
+    answers += m_peer->collect(300).size();
+    EXPECT_EQ(answers, tids.size());
+    ASSERT_TRUE(m_peer->send(options(-2), m_port));
+    SipStackEvent* event = waitEvent(SipStackEvent::MessageNew, 2000);
+    ASSERT_NE(event, nullptr);
+    SipStack::eventFree(event);
 }
