@@ -320,9 +320,11 @@ SipStack* SipStack::create()
 
 bool SipStack::initOsip()
 {
-    // libosip2 writes its own diagnostics to stdout; what matters is logged here instead.
+    // libosip2 writes its own diagnostics to stdout even with every level disabled, unless a
+    // trace function is set; what matters is logged here instead.
     static std::once_flag quiet;
     std::call_once(quiet, [] {
+        osip_trace_initialize_func(TRACE_LEVEL0, &SipStack::osipTrace);
         for (int level = TRACE_LEVEL0; level < END_TRACE_LEVEL; ++level)
             osip_trace_disable_level(static_cast<osip_trace_level_t>(level));
     });
@@ -861,6 +863,10 @@ void SipStack::osipNictResponse(int, osip_transaction_t* transaction, osip_messa
     osip_message_t* copy = cloneMessage(message);
     if (copy)
         self->m_clientResponses.push_back({tx->tid, copy});
+}
+
+void SipStack::osipTrace(const char*, int, osip_trace_level_t, const char*, va_list)
+{
 }
 
 void SipStack::osipTransportError(int type, osip_transaction_t* transaction, int error)
@@ -2256,7 +2262,12 @@ sdp_message_t* SipStack::remoteSdp(int tid)
     if (!type || !SipText::equalsIgnoreCase(type->type, "application") ||
         !SipText::equalsIgnoreCase(type->subtype, "sdp"))
         return nullptr;
-    const std::string text(body->body, body->length);
+    // libosip2's SDP parser reads past the end of a text whose last line has no line end: end
+    // the text with CRLF and leave NUL bytes behind it.
+    std::string text(body->body, body->length);
+    if (text.empty() || text.back() != '\n')
+        text += "\r\n";
+    text.append(16, '\0');
     sdp_message_t* sdp = nullptr;
     if (sdp_message_init(&sdp) != 0)
         return nullptr;

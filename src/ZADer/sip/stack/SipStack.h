@@ -238,6 +238,7 @@ private:
     static void osipKill(int type, struct osip_transaction* transaction);
     static void osipNictResponse(int type, struct osip_transaction* transaction, osip_message_t* message);
     static void osipTransportError(int type, struct osip_transaction* transaction, int error);
+    static void osipTrace(const char* file, int line, osip_trace_level_t level, const char* format, va_list arguments);
     int onSend(struct osip_transaction* transaction, osip_message_t* message, const char* host, int port);
 
     std::mutex m_mutex;

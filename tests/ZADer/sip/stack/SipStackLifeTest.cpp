@@ -139,6 +139,8 @@ TEST_F(SipStackLifeTest, RemoteSdp)
     } cases[] = {
         {"sdp", "", sdp, true},
         {"sdp in upper case", "Content-Type: APPLICATION/SDP\r\n", sdp, true},
+        // libosip2 alone reads past the end of such a text (ASan shows it).
+        {"last line without line end", "", sdp.substr(0, sdp.size() - 2), true},
         {"no body", "", "", false},
         {"not sdp", "Content-Type: text/plain\r\n", sdp, false},
         {"broken sdp", "", "this is not sdp\r\n", false},

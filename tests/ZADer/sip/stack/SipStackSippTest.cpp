@@ -116,8 +116,7 @@ protected:
         m_agent->setCredentials("alice", password);
         Run run;
         std::thread registrar([&] { run = sipp({"-sf", scenario("reg_auth.xml"), "-key", "qop", GetParam()}, port); });
-        // SIPp needs a moment to bind; the REGISTER is retransmitted meanwhile anyway.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(SipTestPeer::waitBound("127.0.0.2", port, 10000)) << "SIPp did not bind its port";
         const std::string registrar_ = "sip:127.0.0.2:" + std::to_string(port);
         const std::string from = "sip:alice@127.0.0.2:" + std::to_string(port);
         EXPECT_GT(m_agent->registerAccount(from, registrar_, 60), 0);

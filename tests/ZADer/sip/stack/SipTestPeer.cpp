@@ -8,6 +8,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 SipTestPeer::SipTestPeer(const char* ip, int port) : m_ip(ip)
@@ -153,6 +155,28 @@ int64_t SipTestPeer::nowMs()
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool SipTestPeer::waitBound(const char* ip, int port, int timeoutMs)
+{
+    // Read from the socket table: a probe bind would race the other process for the port.
+    in_addr address{};
+    inet_pton(AF_INET, ip, &address);
+    char wanted[32];
+    std::snprintf(wanted, sizeof(wanted), "%08X:%04X", address.s_addr, port);
+    const int64_t deadline = nowMs() + timeoutMs;
+    while (nowMs() < deadline) {
+        std::ifstream table("/proc/net/udp");
+        std::string line;
+        while (std::getline(table, line)) {
+            std::istringstream fields(line);
+            std::string slot, local;
+            if (fields >> slot >> local && local == wanted)
+                return true;
+        }
+        usleep(20000);
+    }
+    return false;
 }
 
 int SipTestPeer::freePort(const char* ip)
