@@ -189,6 +189,17 @@ bool sameUri(const osip_uri_t* a, const osip_uri_t* b)
            portOf(a->port, 5060) == portOf(b->port, 5060);
 }
 
+// Appends copies of the message's Record-Route entries, in order.
+void copyRecordRoutes(const osip_message_t* message, osip_list_t* to)
+{
+    for (int i = 0; !osip_list_eol(&message->record_routes, i); ++i) {
+        osip_record_route_t* copy = nullptr;
+        if (osip_record_route_clone(static_cast<osip_record_route_t*>(osip_list_get(&message->record_routes, i)),
+                                    &copy) == 0)
+            osip_list_add(to, copy, -1);
+    }
+}
+
 osip_message_t* cloneMessage(const osip_message_t* message)
 {
     osip_message_t* copy = nullptr;
@@ -1067,6 +1078,10 @@ void SipStack::handleNewInvite(osip_event_t* event, const sockaddr_in& from, con
         answer(tx, 400);
         return;
     }
+    // The route set is the INVITE's Record-Route list as it stands (libosip2 takes it from the
+    // answer, and a 100 carries none).
+    if (osip_list_eol(&call->dialog->route_set, 0))
+        copyRecordRoutes(tx->request, &call->dialog->route_set);
     call->inviteTid = tx->tid;
     tx->cid = call->cid;
     tx->appAnswers = true;
@@ -1449,12 +1464,7 @@ int SipStack::buildAnswer(int tid, int status, osip_message_t** answer, bool for
         contactAddressFor(tx->peer, tx->local, &ip, &port);
         const char* user = tx->request->req_uri ? tx->request->req_uri->username : nullptr;
         addContact(response, user ? user : "", ip, port);
-        for (int i = 0; !osip_list_eol(&tx->request->record_routes, i); ++i) {
-            osip_record_route_t* copy = nullptr;
-            if (osip_record_route_clone(static_cast<osip_record_route_t*>(osip_list_get(&tx->request->record_routes, i)),
-                                        &copy) == 0)
-                osip_list_add(&response->record_routes, copy, -1);
-        }
+        copyRecordRoutes(tx->request, &response->record_routes);
     }
     if (status >= 200 && status < 300 && (tx->kind == Tx::ServerInvite || isMethod(tx->request, "OPTIONS")))
         osip_message_set_header(response, "Allow", kAllow);

@@ -526,3 +526,31 @@ TEST_F(SipStackUasTest, TransactionTableBounded)
     ASSERT_NE(event, nullptr);
     SipStack::eventFree(event);
 }
+
+// Behind a proxy that records its route: the 200 carries the Record-Route, and our BYE goes to
+// the proxy with a Route header and the caller's Contact as Request-URI.
+TEST_F(SipStackUasTest, ByeFollowsTheRouteSet)
+{
+    SipTestPeer proxy("127.0.0.3");
+    ASSERT_TRUE(proxy.isOpen());
+    const std::string route = "<sip:127.0.0.3:" + std::to_string(proxy.port()) + ";lr>";
+    Dialog dialog{"routed@127.0.0.2", "r1", "", 1};
+    ASSERT_TRUE(m_peer->send(request("INVITE", dialog, branch(), 1, "Record-Route: " + route + "\r\n", offer()), m_port));
+    const auto trying = m_peer->receiveStarting("SIP/2.0 100", 2000);
+    SipTestPeer::headerParam(SipTestPeer::header(trying.text, "To"), "tag", &dialog.toTag);
+    SipStackEvent* incoming = waitEvent(SipStackEvent::CallInvite, 2000);
+    ASSERT_NE(incoming, nullptr);
+    ASSERT_EQ(answer200(incoming->tid), 0);
+    const auto ok = m_peer->receiveStarting("SIP/2.0 200", 2000);
+    EXPECT_EQ(SipTestPeer::header(ok.text, "Record-Route"), route);
+    ASSERT_TRUE(m_peer->send(request("ACK", dialog, branch(), 1), m_port));
+    SipStack::eventFree(waitEvent(SipStackEvent::CallAck, 2000));
+    m_stack->lock();
+    EXPECT_EQ(m_stack->callTerminate(incoming->cid, incoming->did), 0);
+    m_stack->unlock();
+    SipStack::eventFree(incoming);
+    const auto bye = proxy.receiveStarting("BYE ", 2000);
+    ASSERT_FALSE(bye.text.empty()) << "BYE not sent to the first route";
+    EXPECT_EQ(SipTestPeer::firstLine(bye.text), "BYE sip:caller@127.0.0.2:" + std::to_string(m_peer->port()) + " SIP/2.0");
+    EXPECT_EQ(SipTestPeer::header(bye.text, "Route"), route);
+}
