@@ -49,7 +49,7 @@ public:
 
     // How far the reader keeps ahead of what the output has taken, in seconds.
     static constexpr double kReadAhead = 0.5;
-    // The output's buffer and the smallest piece it asks for, in milliseconds.
+    // The output's buffer and the smallest block it asks for, in milliseconds.
     static constexpr int kDeviceBufferMs = 200;
     static constexpr int kChunkMs = 20;
     // The network open and read time-out, in microseconds, as FFmpeg's "timeout" option takes it.

@@ -33,7 +33,7 @@ public:
                      QString* error = nullptr);
 
     // Opens the endpoint and starts recording in its own format, or in AudioFormat::fallback()
-    // when that format cannot be taken. fragmentMs is the size of the pieces the server hands
+    // when that format cannot be taken. fragmentMs is the size of the fragments the server hands
     // over, which is also the latency it is asked for. The server keeps what is not read yet
     // (several seconds) before it drops the oldest.
     int open(const QString& id, bool loopback, int fragmentMs);

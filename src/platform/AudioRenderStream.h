@@ -31,14 +31,14 @@ public:
     AudioRenderStream(const AudioRenderStream&) = delete;
     AudioRenderStream& operator=(const AudioRenderStream&) = delete;
 
-    // bufferMs is how much the server holds ahead of the endpoint; chunkMs the smallest piece it
+    // bufferMs is how much the server holds ahead of the endpoint; chunkMs the smallest block it
     // asks for.
     int open(const QString& id, int bufferMs, int chunkMs);
     void close();
     bool isOpen() const { return m_stream != nullptr; }
 
     const AudioFormat& format() const { return m_format; }
-    // The server's buffer in bytes, and the size of the pieces it asks for.
+    // The server's buffer in bytes, and the size of the blocks it asks for.
     int bufferBytes() const { return m_bufferBytes; }
     int chunkBytes() const { return m_chunkBytes; }
 

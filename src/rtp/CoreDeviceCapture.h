@@ -44,7 +44,7 @@ public:
     // Packets waiting to be read.
     int queuedCount();
 
-    // Size of the pieces read from the endpoint.
+    // Size of the fragments read from the endpoint.
     static constexpr int kFragmentMs = 20;
 
 private:

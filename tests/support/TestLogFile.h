@@ -15,8 +15,8 @@ public:
     TestLogFile& operator=(const TestLogFile&) = delete;
 
     QString text() const;
-    bool contains(const QString& piece) const { return text().contains(piece); }
-    int count(const QString& piece) const { return text().count(piece); }
+    bool contains(const QString& needle) const { return text().contains(needle); }
+    int count(const QString& needle) const { return text().count(needle); }
 
 private:
     QTemporaryDir m_dir;
