@@ -1,8 +1,7 @@
 #pragma once
 
-#include "RTPAudioPacketQueue.h"
-#include "RTPAudioReader.h"
 #include "RTPMediaInput.h"
+#include "RTPThreadedAudioReader.h"
 
 #include <QString>
 
@@ -10,7 +9,6 @@
 
 class RDThread;
 class RTPFileAudioReaderObserver;
-class RTPFileAudioReaderThread;
 
 // One file or URL (a channel's bell sound) played once, a number of further times, or over and
 // over until a time limit, converted to the channel's payload type. Its thread reads a few
@@ -18,7 +16,7 @@ class RTPFileAudioReaderThread;
 //
 // Set-up calls come before start(). start, stop and the destructor belong to the owner's
 // thread; read, isFinished and reset may be called from any thread.
-class RTPFileAudioReader : public RTPAudioReader
+class RTPFileAudioReader : public RTPThreadedAudioReader
 {
 public:
     // The thread reads ahead while the queue holds at most this many packets.
@@ -40,16 +38,11 @@ public:
     // Starts the reader thread (a running reader is stopped first); false only when no thread
     // could be made. A file that does not open shows as onOpenFailed and finished.
     bool start() override;
-    // Ends the thread (an open or read in progress is interrupted) and drops what is queued.
-    void stop() override;
-    bool isFinished() override { return m_finished.load(); }
     // The next packet once the durations handed out so far have passed on the clock since the
     // first call; null otherwise.
     RTPAudioPacket* read() override;
     // Asks the thread to start the current pass again from the beginning of the file.
     void reset() override;
-    void setPayloadType(int payloadType) override { m_payloadType = payloadType; }
-    int payloadType() override { return m_payloadType.load(); }
 
 private:
     friend class RTPFileAudioReaderThread;
@@ -62,19 +55,14 @@ private:
     bool _timeLimitReached() const;
 
     QString m_path;
-    std::atomic<bool> m_finished{false};
     int m_repeatCount = 0;
     // Monotonic time of the first read (0 = none yet) and the durations handed out since.
     std::atomic<double> m_firstRead{0.0};
     std::atomic<double> m_handedOut{0.0};
-    double m_timeLimit = 0.0;
+    std::atomic<double> m_timeLimit{0.0};
     RTPMediaInput m_input;
     // Converted packets of the current pass, for the pass-without-audio test.
     int m_passPackets = 0;
-    std::atomic<int> m_payloadType{14};
     std::atomic<bool> m_resetRequest{false};
-    RTPAudioPacketQueue m_queue;
-    std::atomic<bool> m_running{false};
-    RTPFileAudioReaderThread* m_thread = nullptr;
     RTPFileAudioReaderObserver* m_observer = nullptr;
 };

@@ -2,8 +2,8 @@
 
 #include "RDThreadLocker.h"
 #include "RTPAudioPacketQueue.h"
-#include "RTPAudioReader.h"
 #include "RTPMediaInput.h"
+#include "RTPThreadedAudioReader.h"
 
 #include <QStringList>
 
@@ -11,7 +11,6 @@
 
 class RDThread;
 class RTPFilesAudioReaderObserver;
-class RTPFilesAudioReaderThread;
 
 // A channel's playlist: its files and URLs played in order and from the first again, each
 // converted to the channel's payload type, with seeking within an item and jumping to another.
@@ -21,7 +20,7 @@ class RTPFilesAudioReaderThread;
 //
 // Set-up calls come before start(). start, stop and the destructor belong to the owner's
 // thread; read, isFinished, reset, status, seek and jump may be called from any thread.
-class RTPFilesAudioReader : public RTPAudioReader
+class RTPFilesAudioReader : public RTPThreadedAudioReader
 {
 public:
     // The thread reads on while the queue holds at most this many packets.
@@ -49,14 +48,9 @@ public:
     // Starts the reader thread (a running reader is stopped first); false only when no thread
     // could be made.
     bool start() override;
-    // Ends the thread (an open or read in progress is interrupted) and drops what is queued.
-    void stop() override;
-    bool isFinished() override { return m_finished.load(); }
     RTPAudioPacket* read() override;
     // Asks to play the list again from its first item.
     void reset() override;
-    void setPayloadType(int payloadType) override { m_payloadType = payloadType; }
-    int payloadType() override { return m_payloadType.load(); }
 
 private:
     friend class RTPFilesAudioReaderThread;
@@ -66,7 +60,8 @@ private:
     bool _openFrom(int index, RDThread* thread);
     bool _openItem(int index, RDThread* thread);
     void _closeItem();
-    void _seek(double fraction);
+    bool _seek(double fraction);
+    void _takeConverted(RTPAudioPacket* packet);
     void _queuePacket(RTPAudioPacket* packet, double now);
     void _restartRun();
 
@@ -81,7 +76,6 @@ private:
     bool m_jumpRequest = false;
     int m_jumpIndex = 0;
 
-    std::atomic<bool> m_finished{false};
     int m_repeatCount = -1;
     // Thread-only state: rounds left, the pacing of the current run of packets, the items in a
     // row that gave no audio, and the packets of the current item.
@@ -91,9 +85,7 @@ private:
     int m_barren = 0;
     int m_itemPackets = 0;
     RTPMediaInput m_input;
-    std::atomic<int> m_payloadType{14};
-    RTPAudioPacketQueue m_queue;
-    std::atomic<bool> m_running{false};
-    RTPFilesAudioReaderThread* m_thread = nullptr;
+    // Converted packets waiting for their turn in the queue (thread-only).
+    RTPAudioPacketQueue m_pending;
     RTPFilesAudioReaderObserver* m_observer = nullptr;
 };
