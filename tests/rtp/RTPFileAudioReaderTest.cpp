@@ -272,6 +272,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FormCase{"Mp3OnPcmu", Kind::Mp3, 0, 8000, 1, 160, 0.02},
                       FormCase{"WavOnPcma", Kind::Pcm16Wav, 8, 8000, 1, 160, 0.02},
                       FormCase{"SixChannelsOnPcma", Kind::SixChannelWav, 8, 8000, 1, 160, 0.02},
+                      FormCase{"SixChannelsWithoutLayoutOnPcma", Kind::SixChannelPlainWav, 8, 8000, 1,
+                               160, 0.02},
                       FormCase{"Mp3OnG722", Kind::Mp3, 9, 16000, 1, 160, 0.02},
                       FormCase{"WavOnL16Stereo", Kind::Pcm16Wav, 10, 44100, 2, 880, 220.0 / 44100},
                       FormCase{"MulawWavOnL16Mono", Kind::MulawWav, 11, 44100, 1, 440, 220.0 / 44100},

@@ -407,6 +407,33 @@ TEST_F(RTPFilesAudioReaderTest, StopDuringAHangingOpenReturnsPromptly)
     EXPECT_LT(took, 0.2);
 }
 
+// A stream in the playlist that stops sending: a stop while the read waits for data that never
+// comes returns at once.
+TEST_F(RTPFilesAudioReaderTest, StopDuringAHangingReadReturnsPromptly)
+{
+    // More than the open probes of a live MP3 (50 frames, 1.3 s).
+    const QString mp3 = RTPReaderFixtures::tone(dir, "radio", 880, 2.5, Kind::Mp3);
+    ASSERT_FALSE(mp3.isEmpty());
+    QFile file(mp3);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    RTPStalledServer server("HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + file.readAll());
+    ASSERT_GT(server.port(), 0);
+    RTPFilesAudioReader reader;
+    prepare(&reader, {QStringLiteral("http://127.0.0.1:%1/radio").arg(server.port())}, -1);
+    ASSERT_TRUE(reader.start());
+    // The audio sent, then nothing: the reader waits in its read.
+    const Takens taken = RTPReaderDrain::run(&reader, 3.5, {}, &events);
+    EXPECT_EQ(events.trace(), QStringLiteral("O0"));
+    EXPECT_NEAR(RTPReaderDrain::duration(taken), 2.5, 0.1);
+    EXPECT_NEAR(RTPReaderDrain::frequency(RTPReaderDrain::decode(taken, 0), 8000, 0.1, 2.4), 880, 9);
+    EXPECT_FALSE(reader.isFinished());
+    const double began = RDThread::tickTime();
+    reader.stop();
+    const double took = RDThread::tickTime() - began;
+    std::printf("stop during a hanging read took %.1f ms\n", took * 1000);
+    EXPECT_LT(took, 0.2);
+}
+
 // Under ThreadSanitizer: the owner starts and stops, the manager jumps, seeks and asks the
 // status, and a report seeks back, all while the send loop reads.
 TEST_F(RTPFilesAudioReaderTest, ControlFromOtherThreadsWhileReading)

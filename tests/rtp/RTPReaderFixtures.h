@@ -19,7 +19,8 @@ public:
         MulawWav,      // 8 kHz mono G.711 mu-law WAV: passes through to PCMU untouched
         Mp3,           // 44.1 kHz stereo 128 kbit/s MP3: passes through to MP3 channels
         Pcm16Wav,      // 44.1 kHz stereo 16-bit WAV
-        SixChannelWav  // 48 kHz 5.1 16-bit WAV
+        SixChannelWav,      // 48 kHz 5.1 16-bit WAV
+        SixChannelPlainWav  // the same with a plain format chunk: six channels, no layout
     };
 
     static QString suffix(Kind kind) { return kind == Mp3 ? QStringLiteral(".mp3") : QStringLiteral(".wav"); }
@@ -35,6 +36,8 @@ public:
             return {"-ar", "44100", "-ac", "2", "-c:a", "pcm_s16le"};
         case SixChannelWav:
             return {"-ar", "48000", "-ac", "6", "-c:a", "pcm_s16le"};
+        case SixChannelPlainWav:
+            return {"-ar", "48000", "-ac", "6", "-f", "s16le"};
         }
         return {};
     }
@@ -44,7 +47,43 @@ public:
                         Kind kind)
     {
         const QString path = dir.filePath(name + suffix(kind));
-        return TestSupport::makeTone(path, frequency, seconds, outputArguments(kind)) ? path : QString();
+        if (kind != SixChannelPlainWav)
+            return TestSupport::makeTone(path, frequency, seconds, outputArguments(kind)) ? path : QString();
+        const QString raw = path + QStringLiteral(".raw");
+        if (!TestSupport::makeTone(raw, frequency, seconds, outputArguments(kind)))
+            return QString();
+        QFile file(raw);
+        if (!file.open(QIODevice::ReadOnly))
+            return QString();
+        const QByteArray samples = file.readAll();
+        return write(dir, name + suffix(kind), wavHeader(6, 48000, quint32(samples.size())) + samples);
+    }
+
+    // A 16-bit PCM header with a plain (16-byte) format chunk, which carries no channel layout.
+    static QByteArray wavHeader(int channels, int rate, quint32 dataBytes)
+    {
+        QByteArray h;
+        auto u32 = [&h](quint32 v) {
+            for (int i = 0; i < 4; ++i)
+                h.append(char((v >> (8 * i)) & 0xff));
+        };
+        auto u16 = [&h](quint16 v) {
+            h.append(char(v & 0xff));
+            h.append(char(v >> 8));
+        };
+        h.append("RIFF");
+        u32(36 + dataBytes);
+        h.append("WAVEfmt ");
+        u32(16);
+        u16(1);   // PCM
+        u16(quint16(channels));
+        u32(quint32(rate));
+        u32(quint32(rate * channels * 2));
+        u16(quint16(channels * 2));
+        u16(16);
+        h.append("data");
+        u32(dataBytes);
+        return h;
     }
 
     // A tone whose frequency tells the time: 200 + 100 * (whole seconds) Hz.
@@ -92,27 +131,6 @@ public:
     // A 16-bit 8 kHz mono WAV with a valid header and no samples: it opens, and yields nothing.
     static QString emptyWav(const QDir& dir, const QString& name)
     {
-        QByteArray h;
-        auto u32 = [&h](quint32 v) {
-            for (int i = 0; i < 4; ++i)
-                h.append(char((v >> (8 * i)) & 0xff));
-        };
-        auto u16 = [&h](quint16 v) {
-            h.append(char(v & 0xff));
-            h.append(char(v >> 8));
-        };
-        h.append("RIFF");
-        u32(36);
-        h.append("WAVEfmt ");
-        u32(16);
-        u16(1);          // PCM
-        u16(1);          // mono
-        u32(8000);       // rate
-        u32(16000);      // bytes per second
-        u16(2);          // block
-        u16(16);         // bits
-        h.append("data");
-        u32(0);
-        return write(dir, name, h);
+        return write(dir, name, wavHeader(1, 8000, 0));
     }
 };

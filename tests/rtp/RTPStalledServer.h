@@ -3,6 +3,8 @@
 #include "RDThread.h"
 #include "RTPAudioReader.h"
 
+#include <QByteArray>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,12 +16,13 @@
 #include <thread>
 #include <vector>
 
-// A TCP server on 127.0.0.1 that accepts connections and never answers: an HTTP open against
-// it hangs until its time-out or an interrupt.
+// A TCP server on 127.0.0.1 that accepts connections and never answers (or sends one answer
+// and then nothing more): an HTTP open, or a read once the answer is used up, hangs against it
+// until its time-out or an interrupt.
 class RTPStalledServer
 {
 public:
-    RTPStalledServer()
+    explicit RTPStalledServer(QByteArray answer = QByteArray()) : m_answer(std::move(answer))
     {
         m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
@@ -82,12 +85,19 @@ private:
                 continue;
             const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) {
+                for (int sent = 0, n = 0; sent < m_answer.size(); sent += n) {
+                    n = int(::send(fd, m_answer.constData() + sent, size_t(m_answer.size() - sent),
+                                   MSG_NOSIGNAL));
+                    if (n <= 0)
+                        break;
+                }
                 m_clients.push_back(fd);
                 ++m_accepted;
             }
         }
     }
 
+    const QByteArray m_answer;
     int m_listener = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
