@@ -4,6 +4,7 @@
 #include "RTPReaderFixtures.h"
 #include "RTPStalledServer.h"
 
+#include "TestLogFile.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,32 +14,12 @@
 #include <QTemporaryDir>
 
 #include <cmath>
-#include <mutex>
 #include <random>
 #include <thread>
 
 namespace {
 
 using Kind = RTPReaderFixtures::Kind;
-
-// Log lines echoed to the Qt debug output, for the lines the reader must write.
-std::mutex g_logMutex;
-QStringList g_log;
-
-void captureLog(QtMsgType, const QMessageLogContext&, const QString& text)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_log.append(text);
-}
-
-int logCount(const QString& needle)
-{
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    int n = 0;
-    for (const QString& line : g_log)
-        n += line.endsWith(needle) ? 1 : 0;
-    return n;
-}
 
 class RTPFileAudioReaderTest : public ::testing::Test
 {
@@ -49,13 +30,7 @@ protected:
             GTEST_SKIP() << "ffmpeg is not installed";
         ASSERT_TRUE(tmp.isValid());
         dir = QDir(tmp.path());
-        {
-            std::lock_guard<std::mutex> lock(g_logMutex);
-            g_log.clear();
-        }
-        previous = qInstallMessageHandler(captureLog);
     }
-    void TearDown() override { qInstallMessageHandler(previous); }
 
     void prepare(RTPFileAudioReader* reader, const QString& path, int payloadType, int repeat = 0)
     {
@@ -67,9 +42,11 @@ protected:
 
     RTPReaderEvents events;
 
+    int logCount(const QString& line) const { return log.count(line + QLatin1Char('\n')); }
+
     QTemporaryDir tmp;
     QDir dir;
-    QtMessageHandler previous = nullptr;
+    TestLogFile log;
 };
 
 // How a channel's bell settings configure the reader: loop type 2 plays 1 + loops times, 1 plays
