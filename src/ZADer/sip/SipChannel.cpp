@@ -251,6 +251,7 @@ SipChannel::Notice SipChannel::startRegisterLocked(const std::string& user)
                     m_registerId = 0;
                 } else {
                     sent = true;
+                    m_sentTime = now();
                 }
             }
         }
@@ -267,8 +268,8 @@ SipChannel::Notice SipChannel::startRegisterLocked(const std::string& user)
 void SipChannel::resendLocked()
 {
     StackGuard stack(*this);
-    if (stack && m_registerId > 0)
-        stack->registerSend(m_registerId, nullptr);
+    if (stack && m_registerId > 0 && stack->registerSend(m_registerId, nullptr) >= 0)
+        m_sentTime = now();
 }
 
 void SipChannel::removeRegistration()
@@ -313,7 +314,9 @@ void SipChannel::keepalive()
         const bool off = m_account.mode == SipAccountInfo::kModeRegistrationOff;
         switch (m_state.load()) {
         case Registering:
-            if (!off)
+            // Only a REGISTER left without any outcome for a whole tick is sent again: the
+            // stack reports every REGISTER's end, and an answer may be waiting in its queue.
+            if (!off && time - m_sentTime >= kRepeatAfter)
                 resendLocked();
             break;
         case Registered:
@@ -381,7 +384,8 @@ void SipChannel::onRegisterFailure(SipStackEvent* event)
                 stack->removeAuthInfo(user.c_str(), m_realm.c_str());
                 stack->addAuthInfo(user.c_str(), m_account.authId.c_str(), m_account.password.c_str(), nullptr,
                                    m_realm.c_str());
-                stack->registerSend(m_registerId, nullptr);
+                if (stack->registerSend(m_registerId, nullptr) >= 0)
+                    m_sentTime = now();
             }
             return;
         }

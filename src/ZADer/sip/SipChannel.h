@@ -48,6 +48,8 @@ public:
     // A registration is refreshed this long before the granted lifetime runs out: a tenth of
     // it, at least 15 s, at most half of it.
     static constexpr double kMinRefreshMargin = 15.0;
+    // A REGISTER without any outcome for this long is sent again.
+    static constexpr double kRepeatAfter = 10.0;
     static constexpr size_t kMaxUriLength = 255;
 
     // Monotonic seconds; RDThread::tickTime unless a test sets its own.
@@ -209,6 +211,7 @@ private:
     int m_authRetries = 0;
     int m_failCount = 0;
     double m_lastRegisterTime = 0;
+    double m_sentTime = 0; // the last REGISTER this channel sent
     int m_grantedExpire = 0;
     SipAccountInfo m_account;
     std::string m_realm;
