@@ -463,27 +463,28 @@ void SipChannel::onRegisterSuccess(SipStackEvent* event)
     notify(notice, copy);
 }
 
-bool SipChannel::masqueradeLocked(SipStackEvent* event, Notice* notice)
+bool SipChannel::masqueradeTarget(osip_message_t* response, osip_message_t* request, std::string* received,
+                                  int* rport)
 {
-    if (m_masqueraded || !event->response || !event->request)
+    if (!response || !request)
         return false;
-    auto* via = static_cast<osip_via_t*>(osip_list_get(&event->response->vias, 0));
+    auto* via = static_cast<osip_via_t*>(osip_list_get(&response->vias, 0));
     if (!via)
         return false;
-    osip_generic_param_t* received = nullptr;
-    osip_generic_param_t* rport = nullptr;
-    osip_via_param_get_byname(via, const_cast<char*>("received"), &received);
-    osip_via_param_get_byname(via, const_cast<char*>("rport"), &rport);
-    if (!received || isEmptyString(received->gvalue) || !rport || isEmptyString(rport->gvalue))
+    osip_generic_param_t* receivedParam = nullptr;
+    osip_generic_param_t* rportParam = nullptr;
+    osip_via_param_get_byname(via, const_cast<char*>("received"), &receivedParam);
+    osip_via_param_get_byname(via, const_cast<char*>("rport"), &rportParam);
+    if (!receivedParam || isEmptyString(receivedParam->gvalue) || !rportParam || isEmptyString(rportParam->gvalue))
         return false;
-    const std::string receivedText = received->gvalue;
-    const std::string rportText = rport->gvalue;
+    const std::string receivedText = receivedParam->gvalue;
+    const std::string rportText = rportParam->gvalue;
     const int port = toInt(rportText, 0);
     in_addr address{};
     if (port < 1 || port > 65535 || std::to_string(port) != rportText ||
         inet_pton(AF_INET, receivedText.c_str(), &address) != 1)
         return false;
-    auto* contact = static_cast<osip_contact_t*>(osip_list_get(&event->request->contacts, 0));
+    auto* contact = static_cast<osip_contact_t*>(osip_list_get(&request->contacts, 0));
     if (!contact || !contact->url)
         return false;
     // A Contact without a port stands for 5060.
@@ -491,6 +492,18 @@ bool SipChannel::masqueradeLocked(SipStackEvent* event, Notice* notice)
     const std::string contactPort = isEmptyString(contact->url->port) ? "5060" : contact->url->port;
     if (compareString(host, receivedText) == 0 && compareString(contactPort, rportText) == 0)
         return false;
+    *received = receivedText;
+    *rport = port;
+    return true;
+}
+
+bool SipChannel::masqueradeLocked(SipStackEvent* event, Notice* notice)
+{
+    std::string receivedText;
+    int port = 0;
+    if (m_masqueraded || !masqueradeTarget(event->response, event->request, &receivedText, &port))
+        return false;
+    const std::string rportText = std::to_string(port);
     const std::string masqueraded = "sip:" + SipStack::escapeUser(m_account.username) + "@" + receivedText + ":" +
                                     rportText;
     if (masqueraded.size() > kMaxUriLength)

@@ -17,6 +17,8 @@ class SipChannelEventThread;
 class SipChannelObserver;
 class SipStack;
 struct SipStackEvent;
+struct osip_message;
+typedef struct osip_message osip_message_t;
 
 // One SIP account of the user agent: it registers the account with its registrar, keeps the
 // registration alive, unregisters it, and owns the calls that arrive on the account. Always
@@ -113,6 +115,11 @@ public:
     std::string localAddress() const;
     int localPort() const { return m_localPort.load(); }
     int transport() const { return m_transport.load(); }
+
+    // The address the registrar saw us at, when its 200 (first Via: received and rport, an IPv4
+    // address and a port) names another than the Contact we registered.
+    static bool masqueradeTarget(osip_message_t* response, osip_message_t* request, std::string* received,
+                                 int* rport);
 
     // The registration state as the user sees it, translated: "Registering",
     // "Register Success", "Register Failure"; empty for any other state.
