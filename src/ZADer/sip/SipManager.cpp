@@ -499,16 +499,15 @@ void SipManager::readEvent(SipStackEvent* event)
 
     switch (event->type) {
     case SipStackEvent::RegistrationSuccess:
-        if (auto channel = channelByRegisterId(event->rid)) {
-            channel->onRegisterSuccess(event);
-            if (channel->state() == SipChannel::Unregistered)
-                removeChannel(channel);
-        }
-        return;
     case SipStackEvent::RegistrationFailure:
+        // A channel whose unregistration ended, either way, leaves the list.
         if (auto channel = channelByRegisterId(event->rid)) {
-            channel->onRegisterFailure(event);
-            if (channel->state() == SipChannel::UnregisterFailed)
+            const bool success = event->type == SipStackEvent::RegistrationSuccess;
+            if (success)
+                channel->onRegisterSuccess(event);
+            else
+                channel->onRegisterFailure(event);
+            if (channel->state() == (success ? SipChannel::Unregistered : SipChannel::UnregisterFailed))
                 removeChannel(channel);
         }
         return;
