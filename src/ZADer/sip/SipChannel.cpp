@@ -1039,6 +1039,11 @@ void SipChannel::onCallAck(SipStackEvent* event, const std::shared_ptr<SipCall>&
         terminateCall(call);
         return;
     }
+    if (call->isEnded()) {
+        // Ended meanwhile (the channel unregistered): its media must not outlive it.
+        call->stop();
+        return;
+    }
     const std::shared_ptr<SipChannel> channel = self();
     if (SipChannelObserver* target = observer())
         target->onCallStarted(channel, call);

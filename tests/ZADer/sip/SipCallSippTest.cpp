@@ -158,6 +158,8 @@ TEST_F(SipCallSippTest, PcapCallAudioInSilenceOut)
     ASSERT_GT(packets.size(), 300) << "about 9 s of the call";
     double first = -1;
     double last = -1;
+    double previous = -1;
+    double worstGap = 0;
     qint64 previousTimestamp = -1;
     int previousSequence = -1;
     const QString silence = QString("d5").repeated(160);
@@ -175,12 +177,18 @@ TEST_F(SipCallSippTest, PcapCallAudioInSilenceOut)
         }
         previousTimestamp = timestamp;
         previousSequence = sequence;
+        const double time = f[0].toDouble();
         if (first < 0)
-            first = f[0].toDouble();
-        last = f[0].toDouble();
+            first = time;
+        if (previous >= 0)
+            worstGap = std::max(worstGap, time - previous);
+        previous = last = time;
     }
     const double interval = (last - first) / (packets.size() - 1);
     EXPECT_NEAR(interval, 0.020, 0.001) << "mean spacing of " << packets.size() << " packets";
+    EXPECT_LT(worstGap, 0.1) << "a gap in the stream";
+    std::printf("%d packets back to the caller, mean spacing %.3f ms, largest gap %.1f ms\n", int(packets.size()),
+                interval * 1000, worstGap * 1000);
 
     // How quickly the agent answers and starts its media (loopback, for the record).
     const QStringList sip = capture.fields({}, "sip", {"frame.time_relative", "sip.Method", "sip.Status-Code", "sip.CSeq.method"});
