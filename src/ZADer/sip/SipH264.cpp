@@ -58,7 +58,6 @@ bool SipH264::Assembler::push(const uint8_t* payload, size_t length)
             ++m_dropped;
         m_buffer.clear();
         m_buffer.reserve(kInitialCapacity);
-        m_type = type;
         m_buffer.push_back(static_cast<uint8_t>((payload[0] & 0xE0) | (payload[1] & 0x1F)));
         m_assembling = true;
     } else if (!m_assembling) {

@@ -42,7 +42,6 @@ public:
     private:
         std::vector<uint8_t> m_buffer;
         bool m_assembling = false;
-        uint8_t m_type = 0;
         const uint8_t* m_ready = nullptr;
         size_t m_readySize = 0;
         std::vector<uint8_t> m_done;

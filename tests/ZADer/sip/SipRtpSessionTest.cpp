@@ -132,8 +132,9 @@ TEST(SipRtpSessionTest, PacedSendingAndBye)
         EXPECT_EQ(LayerTestUdp::read32(&packets[i][4]) - LayerTestUdp::read32(&packets[i - 1][4]), 160u);
         EXPECT_EQ(uint16_t(LayerTestUdp::read16(&packets[i][2]) - LayerTestUdp::read16(&packets[i - 1][2])), 1);
         EXPECT_EQ(packets[i][12], i);
-        // Never ahead of the schedule (the clock is read in whole milliseconds).
-        EXPECT_GE(arrivals[i] - arrivals[0], i * 0.02 - 0.003) << i;
+        // Never ahead of the schedule; the slack covers a late reading of the first arrival on a
+        // loaded machine (a burst would put whole frames ahead).
+        EXPECT_GE(arrivals[i] - arrivals[0], i * 0.02 - 0.01) << i;
     }
     const double span = arrivals.back() - arrivals.front();
     EXPECT_LT(span, (kFrames - 1) * 0.02 * 5) << "far behind the schedule";
