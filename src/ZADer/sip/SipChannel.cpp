@@ -7,7 +7,11 @@
 #include "SipCall.h"
 #include "SipChannelEventThread.h"
 #include "SipChannelObserver.h"
+#include "SipMessageInfo.h"
+#include "SipNameAddr.h"
+#include "SipSdp.h"
 #include "SipStack.h"
+#include "RtpPortManager.h"
 
 #include <osipparser2/osip_parser.h>
 
@@ -667,6 +671,28 @@ bool SipChannel::isId(int id) const
 // ---------------------------------------------------------------------------------------------
 // Calls
 
+std::shared_ptr<SipCall> SipChannel::newCall()
+{
+    std::shared_ptr<SipCall> call = createCall();
+    if (!call)
+        return nullptr;
+    call->setSelf(call);
+    call->setChannel(self());
+    const SipAccountInfo info = account();
+    if (!info.server.empty()) {
+        call->toHost = info.server;
+        call->toPort = info.serverPort;
+        call->toUser = info.authId;
+        call->toName = info.username;
+    } else {
+        call->toHost = localAddress();
+        call->toPort = localPort();
+        call->toUser = std::to_string(info.id);
+        call->toName = call->toUser;
+    }
+    return call;
+}
+
 std::vector<std::shared_ptr<SipCall>> SipChannel::calls() const
 {
     std::lock_guard<std::mutex> guard(m_callMutex);
@@ -683,22 +709,50 @@ std::shared_ptr<SipCall> SipChannel::callById(int cid) const
     return nullptr;
 }
 
+std::shared_ptr<SipCall> SipChannel::findCall(const std::string& host, int port, const std::string& user) const
+{
+    std::lock_guard<std::mutex> guard(m_callMutex);
+    for (const auto& call : m_calls) {
+        if (call->fromHost == host && call->fromPort == port && call->fromUser == user)
+            return call;
+    }
+    return nullptr;
+}
+
 void SipChannel::removeCall(const std::shared_ptr<SipCall>& call)
 {
     std::lock_guard<std::mutex> guard(m_callMutex);
     m_calls.erase(std::remove(m_calls.begin(), m_calls.end(), call), m_calls.end());
 }
 
+void SipChannel::logCall(const char* what, const SipCall& call)
+{
+    RDLOG("%s call(%d) form(%s@%s:%d) -> to(%s@%s:%d)", what, call.cid.load(), call.fromName.c_str(),
+          call.fromHost.c_str(), call.fromPort, call.toName.c_str(), call.toHost.c_str(), call.toPort);
+}
+
 void SipChannel::terminateAllCalls()
 {
-    std::lock_guard<std::mutex> guard(m_callMutex);
-    for (const auto& call : m_calls) {
-        StackGuard stack(*this);
-        if (stack)
-            stack->callTerminate(call->cid, call->did);
-        call->state = SipCall::Terminated;
+    std::vector<std::shared_ptr<SipCall>> ending;
+    {
+        std::lock_guard<std::mutex> guard(m_callMutex);
+        ending.swap(m_calls);
     }
-    m_calls.clear();
+    const std::shared_ptr<SipChannel> channel = self();
+    for (const auto& call : ending) {
+        if (!call->markEnded())
+            continue; // ended meanwhile by its own event or a queued terminate
+        {
+            StackGuard stack(*this);
+            if (stack)
+                stack->callTerminate(call->cid, call->did);
+        }
+        call->stop();
+        // Not raised from the destructor: no one may be given a channel that is going away.
+        SipChannelObserver* target = observer();
+        if (target && channel)
+            target->onCallStopped(channel, call);
+    }
 }
 
 int SipChannel::makeCall(const std::shared_ptr<SipCall>& call)
@@ -709,17 +763,77 @@ int SipChannel::makeCall(const std::shared_ptr<SipCall>& call)
     return -1;
 }
 
-int SipChannel::terminateCall(const std::shared_ptr<SipCall>& call)
+int SipChannel::sendCallAnswer(int tid, int status, const SipCall* withSdp, const char* what)
+{
+    std::string body;
+    if (withSdp) {
+        const auto audio = withSdp->audioMedia();
+        const auto video = withSdp->videoMedia();
+        body = SipSdp::buildSdp(localAddress(), audio.get(), video.get());
+    }
+    StackGuard stack(*this);
+    if (!stack)
+        return -1;
+    osip_message_t* answer = nullptr;
+    if (stack->callBuildAnswer(tid, status, &answer) != 0 || !answer) {
+        RDLOG("build answer failure (%s %d, transaction %d)", what, status, tid);
+        if (answer)
+            osip_message_free(answer);
+        return -1;
+    }
+    if (!body.empty()) {
+        osip_message_set_body(answer, body.c_str(), body.size());
+        osip_message_set_content_type(answer, "application/sdp");
+    }
+    return stack->callSendAnswer(tid, status, answer);
+}
+
+int SipChannel::ringCall(const std::shared_ptr<SipCall>& call)
 {
     if (!call)
+        return -1;
+    call->state = SipCall::Ringing;
+    logCall("ring", *call);
+    StackGuard stack(*this);
+    return stack ? stack->callSendAnswer(call->tid, 180, nullptr) : -1;
+}
+
+int SipChannel::answerCall(const std::shared_ptr<SipCall>& call)
+{
+    if (!call)
+        return -1;
+    call->state = SipCall::Answered;
+    logCall("answer", *call);
+    return sendCallAnswer(call->tid, 200, call.get(), "answer");
+}
+
+int SipChannel::rejectCall(const std::shared_ptr<SipCall>& call, int status)
+{
+    if (!call)
+        return -1;
+    call->state = SipCall::Terminated;
+    return sendCallAnswer(call->tid, status, nullptr, "reject");
+}
+
+int SipChannel::terminateCall(const std::shared_ptr<SipCall>& call)
+{
+    if (!call || !call->markEnded())
         return 0;
+    RDLOG("terminate call(%d) form(%s@%s:%d) -> to(%s@%s:%d)", call->cid.load(), call->fromName.c_str(),
+          call->fromHost.c_str(), call->fromPort, call->toName.c_str(), call->toHost.c_str(), call->toPort);
+    call->stop();
+    const std::shared_ptr<SipChannel> channel = self();
+    if (SipChannelObserver* target = observer())
+        target->onCallStopped(channel, call);
+    call->state = SipCall::Terminated;
     {
         StackGuard stack(*this);
         if (stack)
             stack->callTerminate(call->cid, call->did);
     }
-    call->state = SipCall::Terminated;
     removeCall(call);
+    if (SipChannelObserver* target = observer())
+        target->onCallRemoved(channel, call);
     return 0;
 }
 
@@ -729,7 +843,8 @@ void SipChannel::postTerminateCall(const std::shared_ptr<SipCall>& call)
     command.type = SipChannelCommand::TerminateCall;
     command.channel = self();
     command.call = call;
-    postCommand(command);
+    if (!postCommand(command))
+        RDLOG("no command thread to end call(%d)", call ? call->cid.load() : 0);
 }
 
 bool SipChannel::postCommand(const SipChannelCommand& command)
@@ -741,20 +856,141 @@ bool SipChannel::postCommand(const SipChannelCommand& command)
     return true;
 }
 
+void SipChannel::notifyDtmf(const std::shared_ptr<SipCall>& call, const SipTelephoneEvent& event)
+{
+    if (SipChannelObserver* target = observer())
+        target->onCallDtmf(self(), call, event);
+}
+
+int SipChannel::offerRefusal(const SipMedia& audio, const SipMedia& video)
+{
+    const auto plainRtp = [](const SipMedia& media) {
+        return media.protocol.empty() || compareIgnoreCase(media.protocol, "RTP/AVP") == 0;
+    };
+    if (!plainRtp(audio) || !plainRtp(video))
+        return 488;
+    // No description, no audio, or nothing but events: there would be nothing to play.
+    if (!audio.isDescribed() || audio.remotePort < 1 || !SipSdp::hasMediaPayload(SipSdp::answerPayloads(audio.remotePayloads)))
+        return 488;
+    return 0;
+}
+
+int SipChannel::prepareAnswer(SipMedia& audio, SipMedia& video, const SipMedia* runningAudio,
+                              const SipMedia* runningVideo)
+{
+    audio.localPayloads = SipSdp::answerPayloads(audio.remotePayloads);
+    if (runningVideo)
+        video.localPayloads = runningVideo->localPayloads;
+    const struct
+    {
+        SipMedia* media;
+        const SipMedia* running;
+    } pairs[] = {{&audio, runningAudio}, {&video, runningVideo}};
+    for (const auto& pair : pairs) {
+        SipMedia& media = *pair.media;
+        if (!media.hasRemotePayloads())
+            continue;
+        media.localDirection = SipSdp::reverseDirection(media.remoteDirection);
+        // The running medium keeps its port: its RTP session stays bound to it.
+        if (pair.running && pair.running->localPort > 0) {
+            media.localPort = pair.running->localPort;
+            continue;
+        }
+        RtpPortManager* ports = RtpPortManager::instance();
+        media.localPort = ports ? ports->getFreePort() : 0;
+        if (media.localPort <= 0 && &media == &audio) {
+            RDLOG("no free RTP port for a call of channel %d", id());
+            return 503;
+        }
+    }
+    return 0;
+}
+
+bool SipChannel::readOffer(int tid, SipMedia& audio, SipMedia& video)
+{
+    sdp_message_t* sdp = nullptr;
+    {
+        StackGuard stack(*this);
+        if (stack)
+            sdp = stack->remoteSdp(tid);
+    }
+    if (!sdp)
+        return false;
+    SipSdp::parseAudioMedia(sdp, audio);
+    SipSdp::parseVideoMedia(sdp, video);
+    sdp_message_free(sdp);
+    return true;
+}
+
 void SipChannel::onCallInvite(SipStackEvent* event)
 {
     if (!event)
         return;
-    // This channel takes no calls: the caller hears that the service is not available.
-    RDLOG("channel %d refuses call(%d): no call handling", id(), event->cid);
-    StackGuard stack(*this);
-    if (!stack)
+    const SipNameAddr from = SipNameAddr::fromHeader(event->request ? event->request->from : nullptr);
+    RDLOG("onCallInvite from host = %s, port = %d, account = %s, username = %s", from.host.c_str(), from.port,
+          from.username.c_str(), from.displayName.c_str());
+    const SipAccountInfo info = account();
+    if (info.mode == SipAccountInfo::kModeDoNotDisturb) {
+        {
+            StackGuard stack(*this);
+            if (stack)
+                stack->callTerminate(event->cid, event->did);
+        }
+        RDLOG("channel terminate call(%d) because channel is do not disturb", event->cid);
         return;
-    osip_message_t* answer = nullptr;
-    if (stack->callBuildAnswer(event->tid, 503, &answer) == 0)
-        stack->callSendAnswer(event->tid, 503, answer);
-    else
-        stack->callTerminate(event->cid, event->did);
+    }
+    if (!from.host.empty() && !from.username.empty()) {
+        const auto existing = findCall(from.host, from.port, from.username);
+        if (existing && RDThread::tickTime() - existing->createdTick() < 1.0) {
+            {
+                StackGuard stack(*this);
+                if (stack)
+                    stack->callTerminate(event->cid, event->did);
+            }
+            RDLOG("channel terminate call(%d) because is same call coming in 1 second", event->cid);
+            return;
+        }
+    }
+    // A channel plays one call; a second caller hears busy and the running call goes on.
+    if (!calls().empty()) {
+        RDLOG("channel %d busy, call(%d) refused with 486", info.id, event->cid);
+        sendCallAnswer(event->tid, 486, nullptr, "busy");
+        return;
+    }
+    const std::shared_ptr<SipCall> call = newCall();
+    if (!call) {
+        sendCallAnswer(event->tid, 503, nullptr, "no call");
+        return;
+    }
+    call->cid = event->cid;
+    call->tid = event->tid;
+    call->did = event->did;
+    call->fromUser = from.username;
+    call->fromName = from.displayName;
+    call->fromHost = from.host;
+    call->fromPort = from.port;
+
+    auto audio = std::make_shared<SipMedia>();
+    auto video = std::make_shared<SipMedia>();
+    readOffer(event->tid, *audio, *video);
+    call->state = SipCall::New;
+    int refusal = offerRefusal(*audio, *video);
+    if (!refusal)
+        refusal = prepareAnswer(*audio, *video, nullptr, nullptr);
+    call->setMedia(audio, video);
+    if (refusal) {
+        RDLOG("channel %d refuses call(%d) with %d (audio %s port %d, %d payloads)", info.id, event->cid, refusal,
+              audio->protocol.c_str(), audio->remotePort, static_cast<int>(audio->remotePayloads.size()));
+        rejectCall(call, refusal);
+        return;
+    }
+    if (SipChannelObserver* target = observer())
+        target->onCallIncoming(self(), call);
+    // The observer may have refused it.
+    if (call->state == SipCall::Terminated)
+        return;
+    std::lock_guard<std::mutex> guard(m_callMutex);
+    m_calls.push_back(call);
 }
 
 void SipChannel::unhandledCallEvent(const char* what, SipStackEvent* event)
@@ -762,24 +998,118 @@ void SipChannel::unhandledCallEvent(const char* what, SipStackEvent* event)
     RDLOG("channel %d drops %s of call(%d)", id(), what, event ? event->cid : 0);
 }
 
-void SipChannel::onCallReinvite(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallReinvite(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("re-INVITE", event);
+    if (!event || !call)
+        return;
+    const auto running = call->audioMedia();
+    const auto runningVideo = call->videoMedia();
+    auto audio = std::make_shared<SipMedia>();
+    auto video = std::make_shared<SipMedia>();
+    if (!readOffer(event->tid, *audio, *video)) {
+        // No offer: ours again, unchanged, for the ACK to answer.
+        sendCallAnswer(event->tid, 200, call.get(), "re-INVITE");
+        return;
+    }
+    int refusal = offerRefusal(*audio, *video);
+    if (!refusal)
+        refusal = prepareAnswer(*audio, *video, running.get(), runningVideo.get());
+    if (!refusal && !call->updateMedia(audio, video))
+        refusal = 488;
+    if (refusal) {
+        // The call goes on as it was.
+        RDLOG("re-INVITE of call(%d) refused with %d", call->cid.load(), refusal);
+        sendCallAnswer(event->tid, refusal, nullptr, "re-INVITE");
+        return;
+    }
+    call->tid = event->tid;
+    if (SipChannelObserver* target = observer())
+        target->onCallReinvite(self(), call);
+    sendCallAnswer(event->tid, 200, call.get(), "re-INVITE");
 }
 
-void SipChannel::onCallNoAnswer(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallAck(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("no answer", event);
+    if (!event || !call)
+        return;
+    logCall("onCallAck", *call);
+    if (call->isMediaRunning())
+        return;
+    if (!call->start()) {
+        terminateCall(call);
+        return;
+    }
+    if (call->isEnded()) {
+        // Ended meanwhile (the channel unregistered): its media must not outlive it.
+        call->stop();
+        return;
+    }
+    const std::shared_ptr<SipChannel> channel = self();
+    if (SipChannelObserver* target = observer())
+        target->onCallStarted(channel, call);
+    if (SipChannelObserver* target = observer())
+        target->onCallAck(channel, call);
+    call->state = SipCall::Established;
 }
 
-void SipChannel::onCallProceeding(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::endCall(const std::shared_ptr<SipCall>& call, Ending how)
 {
-    unhandledCallEvent("proceeding", event);
+    if (!call || !call->markEnded())
+        return;
+    const std::shared_ptr<SipChannel> channel = self();
+    if (SipChannelObserver* target = observer()) {
+        switch (how) {
+        case Ending::Cancelled:
+            target->onCallCancelled(channel, call);
+            break;
+        case Ending::Closed:
+            target->onCallClosed(channel, call);
+            break;
+        case Ending::Released:
+            target->onCallReleased(channel, call);
+            break;
+        }
+    }
+    call->stop();
+    if (SipChannelObserver* target = observer())
+        target->onCallStopped(channel, call);
+    removeCall(call);
+    if (SipChannelObserver* target = observer())
+        target->onCallRemoved(channel, call);
 }
 
-void SipChannel::onCallRinging(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallCancelled(SipStackEvent*, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("ringing", event);
+    endCall(call, Ending::Cancelled);
+}
+
+void SipChannel::onCallClosed(SipStackEvent*, const std::shared_ptr<SipCall>& call)
+{
+    endCall(call, Ending::Closed);
+}
+
+void SipChannel::onCallReleased(SipStackEvent*, const std::shared_ptr<SipCall>& call)
+{
+    endCall(call, Ending::Released);
+}
+
+// The progress and failure events answer calls this agent places; it places none.
+void SipChannel::onCallNoAnswer(SipStackEvent*, const std::shared_ptr<SipCall>& call)
+{
+    if (SipChannelObserver* target = observer())
+        target->onCallNoAnswer(self(), call);
+}
+
+void SipChannel::onCallProceeding(SipStackEvent*, const std::shared_ptr<SipCall>& call)
+{
+    if (SipChannelObserver* target = observer())
+        target->onCallProceeding(self(), call);
+}
+
+void SipChannel::onCallRinging(SipStackEvent*, const std::shared_ptr<SipCall>& call)
+{
+    if (SipChannelObserver* target = observer())
+        target->onCallRinging(self(), call);
 }
 
 void SipChannel::onCallAnswered(SipStackEvent* event, const std::shared_ptr<SipCall>&)
@@ -787,69 +1117,84 @@ void SipChannel::onCallAnswered(SipStackEvent* event, const std::shared_ptr<SipC
     unhandledCallEvent("answer", event);
 }
 
-void SipChannel::onCallRedirected(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallRedirected(SipStackEvent*, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("redirection", event);
+    if (SipChannelObserver* target = observer())
+        target->onCallRedirected(self(), call);
 }
 
-void SipChannel::onCallFailure(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallFailure(SipStackEvent*, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("failure", event);
+    if (SipChannelObserver* target = observer())
+        target->onCallFailure(self(), call);
+    terminateCall(call);
 }
 
-void SipChannel::onCallAck(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallMessage(SipStackEvent* event, const std::shared_ptr<SipCall>& call, MessageKind kind,
+                               const char* what)
 {
-    unhandledCallEvent("ACK", event);
+    if (!event || !call)
+        return;
+    const SipMessageInfo info = SipMessageInfo::fromEvent(event);
+    const std::shared_ptr<SipChannel> channel = self();
+    if (SipChannelObserver* target = observer()) {
+        switch (kind) {
+        case MessageKind::New:
+            target->onCallMessageNew(channel, call, info);
+            break;
+        case MessageKind::Proceeding:
+            target->onCallMessageProceeding(channel, call, info);
+            break;
+        case MessageKind::Answered:
+            target->onCallMessageAnswered(channel, call, info);
+            break;
+        case MessageKind::Redirected:
+            target->onCallMessageRedirected(channel, call, info);
+            break;
+        case MessageKind::Failure:
+            target->onCallMessageFailure(channel, call, info);
+            break;
+        }
+    }
+    // Only a request is answered; the other events are answers to our own BYE.
+    if (kind != MessageKind::New || compareIgnoreCase(info.method, "BYE") == 0)
+        return;
+    // A new description in the dialog is refused: the media stay as they are.
+    const bool offer = compareIgnoreCase(info.method, "UPDATE") == 0 && !info.body.empty();
+    sendCallAnswer(event->tid, offer ? 488 : 200, nullptr, what);
 }
 
-void SipChannel::onCallCancelled(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallMessageNew(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("CANCEL", event);
+    onCallMessage(event, call, MessageKind::New, "in-dialog request");
 }
 
-void SipChannel::onCallMessageNew(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallMessageProceeding(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("in-dialog request", event);
+    onCallMessage(event, call, MessageKind::Proceeding, "1xx");
 }
 
-void SipChannel::onCallMessageProceeding(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallMessageAnswered(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("1xx to an in-dialog request", event);
+    onCallMessage(event, call, MessageKind::Answered, "2xx");
 }
 
-void SipChannel::onCallMessageAnswered(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallMessageRedirected(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("2xx to an in-dialog request", event);
+    onCallMessage(event, call, MessageKind::Redirected, "3xx");
 }
 
-void SipChannel::onCallMessageRedirected(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallMessageRequestFailure(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("3xx to an in-dialog request", event);
+    onCallMessage(event, call, MessageKind::Failure, "4xx");
 }
 
-void SipChannel::onCallMessageRequestFailure(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallMessageServerFailure(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("4xx to an in-dialog request", event);
+    onCallMessage(event, call, MessageKind::Failure, "5xx");
 }
 
-void SipChannel::onCallMessageServerFailure(SipStackEvent* event, const std::shared_ptr<SipCall>&)
+void SipChannel::onCallMessageGlobalFailure(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
 {
-    unhandledCallEvent("5xx to an in-dialog request", event);
-}
-
-void SipChannel::onCallMessageGlobalFailure(SipStackEvent* event, const std::shared_ptr<SipCall>&)
-{
-    unhandledCallEvent("6xx to an in-dialog request", event);
-}
-
-void SipChannel::onCallClosed(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    unhandledCallEvent("BYE", event);
-    removeCall(call);
-}
-
-void SipChannel::onCallReleased(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    unhandledCallEvent("release", event);
-    removeCall(call);
+    onCallMessage(event, call, MessageKind::Failure, "6xx");
 }

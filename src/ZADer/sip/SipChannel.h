@@ -2,6 +2,7 @@
 
 #include "SipAccountInfo.h"
 #include "SipChannelCommand.h"
+#include "SipTelephoneEvent.h"
 
 #include <QString>
 
@@ -15,6 +16,7 @@
 class SipCall;
 class SipChannelEventThread;
 class SipChannelObserver;
+class SipMedia;
 class SipStack;
 struct SipStackEvent;
 struct osip_message;
@@ -133,16 +135,32 @@ public:
     bool isId(int id) const;
 
     // -- calls ----------------------------------------------------------------------------------
+    // A call of this channel, filled for an incoming call: its channel, itself and its To side.
+    std::shared_ptr<SipCall> newCall();
     std::vector<std::shared_ptr<SipCall>> calls() const;
     std::shared_ptr<SipCall> callById(int cid) const;
+    // The call from that From host, port and URI user.
+    std::shared_ptr<SipCall> findCall(const std::string& host, int port, const std::string& user) const;
     void removeCall(const std::shared_ptr<SipCall>& call);
+    // Ends every call: its dialog, its media, onCallStopped. The list is emptied first, so the
+    // callbacks run without the call mutex.
     void terminateAllCalls();
+    // Outgoing calls are not placed: the call is dropped with a log line (-1).
     int makeCall(const std::shared_ptr<SipCall>& call);
+    // 180 on the call's INVITE (state 2).
+    int ringCall(const std::shared_ptr<SipCall>& call);
+    // 200 with the description of the call's local media (state 3).
+    int answerCall(const std::shared_ptr<SipCall>& call);
+    // That final status on the call's INVITE (state 6).
+    int rejectCall(const std::shared_ptr<SipCall>& call, int status);
+    // Stops the media, ends the dialog and removes the call (once, whoever asks first).
     int terminateCall(const std::shared_ptr<SipCall>& call);
     // Queues command 3 for the call on the command thread.
     void postTerminateCall(const std::shared_ptr<SipCall>& call);
     // false when the channel has no command thread (detached).
     bool postCommand(const SipChannelCommand& command);
+    // Raises onCallDtmf (the call's receive thread calls it).
+    void notifyDtmf(const std::shared_ptr<SipCall>& call, const SipTelephoneEvent& event);
 
     // Call events the manager routes to this channel: a new INVITE (event 2), and events 3 to
     // 22 with the call they belong to.
@@ -191,6 +209,8 @@ protected:
 
 private:
     enum class Notice { None, Registered, RegisterFailed, Unregistered, UnregisterFailed };
+    enum class Ending { Cancelled, Closed, Released };
+    enum class MessageKind { New, Proceeding, Answered, Redirected, Failure };
 
     double now() const;
     void notify(Notice notice, const SipAccountInfo& account);
@@ -209,6 +229,19 @@ private:
     double refreshDueLocked() const;
     std::string fromUserLocked() const;
     void unhandledCallEvent(const char* what, SipStackEvent* event);
+    // The refusal of an offer: 488 for a transport other than RTP/AVP or no codec the calls can
+    // decode, 0 when it can be answered.
+    static int offerRefusal(const SipMedia& audio, const SipMedia& video);
+    // Fills the local half of the media answering an offer; 503 when no RTP port is free.
+    int prepareAnswer(SipMedia& audio, SipMedia& video, const SipMedia* runningAudio, const SipMedia* runningVideo);
+    // The offer of a transaction's request, read into the remote halves; false without one.
+    bool readOffer(int tid, SipMedia& audio, SipMedia& video);
+    // A final answer on a server transaction of a call, with the SDP of the call when given.
+    int sendCallAnswer(int tid, int status, const SipCall* withSdp, const char* tag);
+    void endCall(const std::shared_ptr<SipCall>& call, Ending how);
+    void onCallMessage(SipStackEvent* event, const std::shared_ptr<SipCall>& call, MessageKind kind,
+                       const char* tag);
+    void logCall(const char* what, const SipCall& call);
 
     std::weak_ptr<SipChannel> m_self;
 

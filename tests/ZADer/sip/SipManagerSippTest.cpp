@@ -270,8 +270,8 @@ TEST_F(SipManagerSippTest, OutOfDialogAnswers)
     EXPECT_EQ(records[4].detail, "MESSAGE");
 }
 
-// An INVITE no channel claims gets 603; one for an account is refused by the channel (its calls
-// are not handled here) and never left unanswered.
+// An INVITE no channel claims gets 603; one for an account reaches its channel, which here
+// (no RTP port allocator) refuses it with 503 rather than leave it unanswered.
 TEST_F(SipManagerSippTest, InviteRouting)
 {
     SipAccountInfo info = SipTestManager::account(12, "127.0.0.6", 5060, "desk");

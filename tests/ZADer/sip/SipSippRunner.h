@@ -34,6 +34,10 @@ public:
 
     const char* ip() const { return m_ip; }
     int port() const { return m_port; }
+    // The media port given to SIPp (-mp): its RTP comes from there and its SDP names it.
+    int mediaPort() const { return m_mediaPort; }
+    // SIPp runs in that folder (its pcap play reads files relative to it).
+    void setWorkingDirectory(const QString& path) { m_workingDirectory = path; }
     // "sip:<ip>:<port>" style pieces for accounts.
     std::string host() const { return m_ip; }
 
@@ -45,6 +49,8 @@ public:
 private:
     const char* m_ip;
     int m_port = 0;
+    int m_mediaPort = 0;
+    QString m_workingDirectory;
     QTemporaryDir m_dir;
     std::thread m_thread;
     Run m_run;

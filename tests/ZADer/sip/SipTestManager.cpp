@@ -1,6 +1,7 @@
 #include "SipTestManager.h"
 
 #include "RDThread.h"
+#include "SipTestChannel.h"
 
 #include <chrono>
 
@@ -35,11 +36,123 @@ std::string SipTestManager::adapterAddress()
 
 std::shared_ptr<SipChannel> SipTestManager::createChannel(const SipAccountInfo&)
 {
-    auto channel = std::make_shared<SipChannel>();
     std::lock_guard<std::mutex> guard(m_mutex);
+    auto sink = [this](const std::shared_ptr<SipTestDevice>& device) {
+        std::lock_guard<std::mutex> devices(m_mutex);
+        m_devices.push_back(device);
+    };
+    auto channel = std::make_shared<SipTestChannel>(sink, m_audioTimeout, m_videoTimeout);
     if (m_clock)
         channel->setClock(m_clock);
     return channel;
+}
+
+void SipTestManager::setCallMode(CallMode mode)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_callMode = mode;
+}
+
+void SipTestManager::setDataTimeouts(double audio, double video)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_audioTimeout = audio;
+    m_videoTimeout = video;
+}
+
+std::vector<std::shared_ptr<SipTestDevice>> SipTestManager::devices() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_devices;
+}
+
+std::vector<std::shared_ptr<SipCall>> SipTestManager::incomingCalls() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_incoming;
+}
+
+std::vector<std::string> SipTestManager::callHistory(int cid) const
+{
+    static const char* const kCallRecords[] = {"incoming", "started", "ack",     "stopped", "closed",       "cancelled",
+                                               "released", "removed", "reinvite", "call message", "dtmf"};
+    std::lock_guard<std::mutex> guard(m_mutex);
+    std::vector<std::string> history;
+    for (const Record& record : m_records) {
+        if (record.id != cid)
+            continue;
+        for (const char* what : kCallRecords) {
+            if (record.what == what)
+                history.push_back(record.what);
+        }
+    }
+    return history;
+}
+
+void SipTestManager::onCallIncoming(const Channel&, const Call& call)
+{
+    CallMode mode;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_incoming.push_back(call);
+        mode = m_callMode;
+    }
+    add("incoming", call->cid);
+    if (mode == CallMode::Ignore)
+        return;
+    call->ring();
+    if (mode == CallMode::Answer)
+        call->answer();
+}
+
+void SipTestManager::onCallStarted(const Channel&, const Call& call)
+{
+    add("started", call->cid);
+}
+
+void SipTestManager::onCallAck(const Channel&, const Call& call)
+{
+    add("ack", call->cid);
+}
+
+void SipTestManager::onCallStopped(const Channel&, const Call& call)
+{
+    add("stopped", call->cid);
+}
+
+void SipTestManager::onCallClosed(const Channel&, const Call& call)
+{
+    add("closed", call->cid);
+}
+
+void SipTestManager::onCallCancelled(const Channel&, const Call& call)
+{
+    add("cancelled", call->cid);
+}
+
+void SipTestManager::onCallReleased(const Channel&, const Call& call)
+{
+    add("released", call->cid);
+}
+
+void SipTestManager::onCallRemoved(const Channel&, const Call& call)
+{
+    add("removed", call->cid);
+}
+
+void SipTestManager::onCallReinvite(const Channel&, const Call& call)
+{
+    add("reinvite", call->cid);
+}
+
+void SipTestManager::onCallMessageNew(const Channel&, const Call& call, const SipMessageInfo& info)
+{
+    add("call message", call->cid, info.method);
+}
+
+void SipTestManager::onCallDtmf(const Channel&, const Call& call, const SipTelephoneEvent& event)
+{
+    add("dtmf", call->cid, std::to_string(event.eventId) + "/" + std::to_string(event.end));
 }
 
 void SipTestManager::add(const std::string& what, int id, const std::string& detail)
