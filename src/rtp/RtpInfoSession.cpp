@@ -1,0 +1,602 @@
+#include "RtpInfoSession.h"
+
+#include "RDLog.h"
+#include "RTPAudioPacket.h"
+#include "RTPAudioReader.h"
+#include "RtpInfoSessionObserver.h"
+#include "RtpInfoSessionSendThread.h"
+#include "RtpLayerSession.h"
+#include "RtpPortManager.h"
+
+#include <QStringList>
+
+#include <arpa/inet.h>
+#include <cmath>
+
+const int RtpInfoSession::kSourceOrder[kSlotCount] = {kSourceSip,    kSourceSdk,    kSourcePlaylist,
+                                                      kSourceDevice, kSourceStream, kSourceBell};
+
+namespace {
+
+constexpr int kMulticastTtl = 255;
+constexpr double kPreTransmissionDelay = 0.02;
+
+} // namespace
+
+RtpInfoSession::RtpInfoSession() = default;
+
+RtpInfoSession::~RtpInfoSession()
+{
+    stopAll(0);
+}
+
+int RtpInfoSession::slotIndex(int source)
+{
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (kSourceOrder[i] == source)
+            return i;
+    }
+    return -1;
+}
+
+int RtpInfoSession::codecPayloadType(int codec)
+{
+    switch (codec) {
+    case 0:
+        return 0;
+    case 1:
+        return 8;
+    case 2:
+        return 9;
+    case 3:
+        return 14;
+    case 4:
+        return 11;
+    case 5:
+        return 10;
+    default:
+        return -1;
+    }
+}
+
+RtpInfoSession::Codec RtpInfoSession::codec(int codec)
+{
+    switch (codec) {
+    case 1:
+        return {8, 8000, 1};
+    case 2:
+        // G.722 keeps the 8000 Hz RTP clock of RFC 3551 although it samples at 16000 Hz.
+        return {9, 8000, 1};
+    case 3:
+        return {14, 44100, 2};
+    case 4:
+        return {11, 44100, 1};
+    case 5:
+        return {10, 44100, 2};
+    default:
+        return {0, 8000, 1};
+    }
+}
+
+void RtpInfoSession::setRtpInfo(const RtpInfo& info)
+{
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    m_info = info;
+}
+
+RtpInfo RtpInfoSession::rtpInfo() const
+{
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    return m_info;
+}
+
+void RtpInfoSession::setNetwork(const RDSystemNetwork& network)
+{
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    m_network = network;
+}
+
+void RtpInfoSession::setObserver(RtpInfoSessionObserver* observer)
+{
+    m_observer.store(observer, std::memory_order_release);
+}
+
+void RtpInfoSession::setTalkClient(const std::shared_ptr<VexaClient>& client)
+{
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    m_talkClient = client;
+}
+
+void RtpInfoSession::lock()
+{
+    m_mutex.lock();
+}
+
+void RtpInfoSession::unlock()
+{
+    m_mutex.unlock();
+}
+
+RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
+{
+    (void)info;
+    switch (kind) {
+    case kSourceSdk: {
+        std::shared_ptr<VexaClient> client;
+        {
+            std::lock_guard<std::mutex> lock(m_infoMutex);
+            client = m_talkClient;
+        }
+        // Without a talk client there is nothing to read.
+        return client ? createTalkSource(client) : nullptr;
+    }
+    case kSourcePlaylist:
+    case kSourceDevice:
+    case kSourceStream:
+    case kSourceBell:
+    default:
+        return nullptr;
+    }
+}
+
+RTPAudioReader* RtpInfoSession::createTalkSource(const std::shared_ptr<VexaClient>& client)
+{
+    (void)client;
+    return nullptr;
+}
+
+int RtpInfoSession::findSipSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader)
+{
+    (void)info;
+    (void)device;
+    (void)reader;
+    return -1;
+}
+
+void RtpInfoSession::endSipCalls(const RtpInfo& info)
+{
+    (void)info;
+}
+
+int RtpInfoSession::startSource(int source, int startedType)
+{
+    Detached ended;
+    int result = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        // A loop that ended by itself is not running: this start begins a new one, and the old
+        // one is reaped outside the lock.
+        if (m_sendThread && m_sendThread->hasEnded())
+            ended = detachSend();
+        result = startSlot(source, startedType);
+        if (!m_sendThread)
+            startSend();
+    }
+    finishSend(ended);
+    return result;
+}
+
+int RtpInfoSession::startSlot(int source, int startedType)
+{
+    const int index = slotIndex(source);
+    if (index < 0) {
+        RDLOG("source %d is not a channel source", source);
+        return -1;
+    }
+    Slot& slot = m_slots[index];
+    if (slot.reader || slot.sipDevice)
+        return -1;
+    const RtpInfo info = rtpInfo();
+    if (source == kSourceSip) {
+        std::shared_ptr<void> device;
+        RTPAudioReader* reader = nullptr;
+        if (findSipSource(info, &device, &reader) < 0)
+            return -1;
+        // A call without its media device yet still counts as started.
+        if (device && reader) {
+            reader->setStartedType(startedType);
+            slot.reader = reader;
+            slot.sipDevice = device;
+        }
+        return 0;
+    }
+    RTPAudioReader* reader = createSource(source, info);
+    if (reader)
+        reader->setPayloadType(sourcePayloadType(info));
+    if (!startReader(reader))
+        return -1;
+    reader->setStartedType(startedType);
+    slot.reader = reader;
+    return 0;
+}
+
+void RtpInfoSession::stopSource(int source, int startedType)
+{
+    (void)startedType;
+    const int index = slotIndex(source);
+    if (index < 0)
+        return;
+    Slot slot;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        slot = takeSlot(index);
+    }
+    dropSlot(slot, rtpInfo());
+}
+
+void RtpInfoSession::stopAll(int startedType)
+{
+    (void)startedType;
+    Detached detached;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        detached = detachSend();
+    }
+    finishSend(detached);
+    Slot taken[kSlotCount];
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (int i = 0; i < kSlotCount; ++i)
+            taken[i] = takeSlot(i);
+    }
+    const RtpInfo info = rtpInfo();
+    for (Slot& slot : taken)
+        dropSlot(slot, info);
+}
+
+void RtpInfoSession::stopSend()
+{
+    Detached detached;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        detached = detachSend();
+    }
+    finishSend(detached);
+}
+
+int RtpInfoSession::startTalk(const std::shared_ptr<VexaClient>& client)
+{
+    stopTalk();
+    RTPAudioReader* reader = createTalkSource(client);
+    if (reader)
+        reader->setPayloadType(sourcePayloadType(rtpInfo()));
+    if (!startReader(reader))
+        return -1;
+    m_slots[slotIndex(kSourceSdk)].reader = reader;
+    return 0;
+}
+
+void RtpInfoSession::stopTalk()
+{
+    Slot old = takeSlot(slotIndex(kSourceSdk));
+    dropSlot(old, RtpInfo());
+}
+
+int RtpInfoSession::startListen(const std::shared_ptr<VexaClient>& client)
+{
+    (void)client;
+    return -1;
+}
+
+void RtpInfoSession::stopListen() {}
+
+int RtpInfoSession::currentSource()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (int i = 0; i < kSlotCount; ++i) {
+        if (m_slots[i].reader || m_slots[i].sipDevice)
+            return kSourceOrder[i];
+    }
+    return 0;
+}
+
+int RtpInfoSession::currentStartedType()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const Slot& slot : m_slots) {
+        if (slot.reader)
+            return slot.reader->startedType();
+        if (slot.sipDevice)
+            return 0;
+    }
+    return 0;
+}
+
+bool RtpInfoSession::hasSource(int source)
+{
+    const int index = slotIndex(source);
+    if (index < 0)
+        return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_slots[index].reader || m_slots[index].sipDevice;
+}
+
+bool RtpInfoSession::isSending()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_sendThread && !m_sendThread->hasEnded();
+}
+
+int RtpInfoSession::playlistStatus(int* index, double* position, double* duration)
+{
+    (void)index;
+    (void)position;
+    (void)duration;
+    return -1;
+}
+
+void RtpInfoSession::seekPlaylist(double progress)
+{
+    (void)progress;
+}
+
+void RtpInfoSession::changePlaylistFile(int index)
+{
+    (void)index;
+}
+
+int RtpInfoSession::sourcePayloadType(const RtpInfo& info) const
+{
+    // While a loop runs, new sources deliver what it sends, whatever the record now says.
+    return codecPayloadType(m_sendThread ? m_codec : info.codec);
+}
+
+bool RtpInfoSession::startReader(RTPAudioReader* reader)
+{
+    if (!reader)
+        return false;
+    if (reader->start())
+        return true;
+    reader->stop();
+    delete reader;
+    return false;
+}
+
+int RtpInfoSession::startSend()
+{
+    const RtpInfo info = rtpInfo();
+    const Codec parameters = codec(info.codec);
+    m_codec = info.codec;
+    m_payloadType = parameters.payloadType;
+    m_clockRate = parameters.clockRate;
+    m_channels = parameters.channels;
+
+    RtpLayerSession* rtp = startSession(info, m_clockRate);
+
+    m_sendThread = new RtpInfoSessionSendThread(this, rtp, m_payloadType, m_clockRate);
+    if (!m_sendThread->start()) {
+        delete m_sendThread;
+        m_sendThread = nullptr;
+        return -1;
+    }
+    return 0;
+}
+
+RtpLayerSession* RtpInfoSession::startSession(const RtpInfo& info, int clockRate)
+{
+    const QStringList parts = info.address.split(QLatin1Char(':'), Qt::KeepEmptyParts);
+    if (parts.size() != 2) {
+        RDLOGLINE() << "rtp address \"" << info.address << "\" is not ip:port, no rtp is sent";
+        return nullptr;
+    }
+    bool ok = false;
+    const int port = parts[1].toInt(&ok, 10);
+    if (!ok || port < 1 || port > 65535) {
+        RDLOGLINE() << "rtp address \"" << info.address << "\" has no valid port, no rtp is sent";
+        return nullptr;
+    }
+    // Only a dotted-quad host is a destination: 0.0.0.0, which an unreadable host once became,
+    // would reach this very machine.
+    const std::string host = parts[0].toStdString();
+    in_addr parsed;
+    if (inet_pton(AF_INET, host.c_str(), &parsed) != 1 || parsed.s_addr == htonl(INADDR_ANY)) {
+        RDLOGLINE() << "rtp host \"" << parts[0] << "\" is not an IPv4 address, no rtp is sent";
+        return nullptr;
+    }
+    RtpPortManager* ports = RtpPortManager::instance();
+    if (!ports) {
+        RDLOG("no rtp port allocator, no rtp is sent");
+        return nullptr;
+    }
+    std::string bindIp;
+    {
+        std::lock_guard<std::mutex> lock(m_infoMutex);
+        bindIp = m_network.ip().toStdString();
+    }
+
+    RtpLayerSession* rtp = new RtpLayerSession;
+    int result = RtpLayerSession::kErrorAddressInUse;
+    // The allocator only probed its port: another program may have taken it since.
+    for (int attempt = 0; attempt < kBindAttempts && result == RtpLayerSession::kErrorAddressInUse; ++attempt) {
+        const int portBase = ports->getFreePort();
+        if (portBase < 1) {
+            RDLOG("no free local rtp port");
+            delete rtp;
+            return nullptr;
+        }
+        result = rtp->open(bindIp, portBase, clockRate, kMulticastTtl, bindIp, kPreTransmissionDelay);
+    }
+    if (result < 0) {
+        RDLOG("rtp session create %d", result);
+        delete rtp;
+        return nullptr;
+    }
+    rtp->addDestination(host, port);
+    RDLOG("support multicasting");
+    // Unicast addresses are refused without a system call; a failed join still sends.
+    rtp->joinGroup(host);
+    return rtp;
+}
+
+RTPAudioPacket* RtpInfoSession::readPacket(int* source)
+{
+    RTPAudioPacket* chosen = nullptr;
+    int chosenSource = 0;
+    int chosenPriority = -1;
+    for (int i = 0; i < kSlotCount; ++i) {
+        RTPAudioReader* reader = m_slots[i].reader;
+        if (!reader)
+            continue;
+        RTPAudioPacket* packet = reader->read();
+        // A source that has finished is not running: it no longer silences those below it.
+        if (!packet && reader->isFinished())
+            continue;
+        const int priority = reader->priority();
+        if (chosenPriority == -1 || priority > chosenPriority) {
+            delete chosen;
+            chosen = packet;
+            chosenSource = kSourceOrder[i];
+            chosenPriority = priority;
+        } else {
+            delete packet;
+        }
+    }
+    *source = chosenSource;
+    return chosen;
+}
+
+bool RtpInfoSession::allFinished()
+{
+    for (const Slot& slot : m_slots) {
+        if (slot.reader && !slot.reader->isFinished())
+            return false;
+    }
+    return true;
+}
+
+RtpInfoSession::Detached RtpInfoSession::detachSend()
+{
+    Detached detached;
+    detached.thread = m_sendThread;
+    m_sendThread = nullptr;
+    return detached;
+}
+
+RtpInfoSession::Slot RtpInfoSession::takeSlot(int index)
+{
+    Slot slot;
+    std::swap(slot, m_slots[index]);
+    return slot;
+}
+
+void RtpInfoSession::finishSend(Detached& detached)
+{
+    if (!detached.thread)
+        return;
+    detached.thread->stop();
+    detached.thread->wait();
+    RtpLayerSession* rtp = detached.thread->takeRtp();
+    if (rtp) {
+        // The BYE goes to the destinations present, so it leaves before they are cleared.
+        rtp->byeAndClose();
+        rtp->leaveAllGroups();
+        rtp->clearDestinations();
+        delete rtp;
+    }
+    delete detached.thread;
+    detached.thread = nullptr;
+}
+
+void RtpInfoSession::dropSlot(Slot& slot, const RtpInfo& info)
+{
+    if (slot.sipDevice) {
+        slot.reader = nullptr;
+        slot.sipDevice.reset();
+        endSipCalls(info);
+        return;
+    }
+    if (slot.reader) {
+        slot.reader->stop();
+        delete slot.reader;
+        slot.reader = nullptr;
+    }
+}
+
+void RtpInfoSession::notifyStarted()
+{
+    if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
+        observer->onSessionStarted(this);
+}
+
+void RtpInfoSession::notifyFinished()
+{
+    if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
+        observer->onSessionFinished(this);
+}
+
+void RtpInfoSession::notifySourceChanged()
+{
+    if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
+        observer->onSourceChanged(this);
+}
+
+void RtpInfoSession::doSend(RtpInfoSessionSendThread* thread)
+{
+    notifyStarted();
+    RtpLayerSession* rtp = thread->rtp();
+    const int payloadType = thread->payloadType();
+    const double clockRate = thread->clockRate();
+    int lastSource = 0;
+    double startTime = 0;
+    double sentDuration = 0;
+    bool mismatchLogged = false;
+
+    while (!thread->isStop()) {
+        double now = RtpInfoSessionSendThread::monotonicNow();
+        if (rtp)
+            rtp->serviceRtcp(now);
+        if (startTime > 0 && now < startTime + sentDuration) {
+            thread->sleepUntil(startTime + sentDuration);
+            continue;
+        }
+
+        int source = 0;
+        RTPAudioPacket* packet;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            packet = readPacket(&source);
+        }
+        if (!packet) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (allFinished()) {
+                    thread->setEnded();
+                    break;
+                }
+            }
+            thread->idle();
+            continue;
+        }
+        uint32_t increment = 0;
+        if (packet->duration > 0) {
+            now = RtpInfoSessionSendThread::monotonicNow();
+            if (startTime <= 0)
+                startTime = now;
+            else if (now - (startTime + sentDuration) > kMaxLateness)
+                startTime = now - sentDuration; // after an outage, go on from now
+            // Rounded on the running sum, so no error piles up over a long run.
+            increment = uint32_t(std::llround((sentDuration + packet->duration) * clockRate) -
+                                 std::llround(sentDuration * clockRate));
+            sentDuration += packet->duration;
+        }
+        // A source started before the channel's codec was edited may still deliver the old one:
+        // its packet keeps its time slot but goes nowhere.
+        if (packet->payloadType >= 0 && packet->payloadType != payloadType) {
+            if (!mismatchLogged) {
+                RDLOG("packets of payload type %d on a channel sending %d are dropped", packet->payloadType,
+                      payloadType);
+                mismatchLogged = true;
+            }
+            delete packet;
+            continue;
+        }
+
+        if (lastSource != 0 && lastSource != source)
+            notifySourceChanged();
+        lastSource = source;
+        if (rtp)
+            rtp->sendPacket(packet->data, size_t(packet->length), uint8_t(payloadType), false, increment);
+        delete packet;
+    }
+    notifyFinished();
+}

@@ -1,0 +1,168 @@
+#pragma once
+
+#include "RDSystemNetwork.h"
+#include "RtpInfo.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class RTPAudioPacket;
+class RTPAudioReader;
+class RtpInfoSessionObserver;
+class RtpInfoSessionSendThread;
+class RtpLayerSession;
+class VexaClient;
+
+// One playing channel: up to one source of each source kind, one send loop that takes the packet
+// of the highest-priority source on every pass, paces it on the monotonic clock and sends it as
+// RTP to the channel's address, and the sinks that get every packet sent.
+//
+// Locks: the session lock guards the source slots and the send-loop pointer; the record has a
+// small lock of its own; the sink lock guards the sinks and is never held together with the
+// session lock by the send loop. Nobody waits for a thread (the send loop, a reader, a sink's)
+// while holding the session lock, except where the caller itself holds it (startTalk,
+// stopTalk, startListen, stopListen), and those threads never need it.
+class RtpInfoSession
+{
+public:
+    // Source kinds. kSourceOrder lists them from the highest priority down.
+    enum SourceKind
+    {
+        kSourcePlaylist = 1,
+        kSourceDevice = 6,
+        kSourceStream = 16,
+        kSourceBell = 32,
+        kSourceSip = 64,
+        kSourceSdk = 128
+    };
+    static constexpr int kSlotCount = 6;
+    static const int kSourceOrder[kSlotCount];
+
+    // A packet more than this late starts a new schedule instead of a catch-up burst.
+    static constexpr double kMaxLateness = 0.2;
+    // Local ports tried when the allocator's port is taken by the time the session binds it.
+    static constexpr int kBindAttempts = 5;
+
+    struct Codec
+    {
+        int payloadType;
+        int clockRate;
+        int channels;
+    };
+
+    RtpInfoSession();
+    // Stops whatever still runs; the owner normally stops the session first.
+    virtual ~RtpInfoSession();
+    RtpInfoSession(const RtpInfoSession&) = delete;
+    RtpInfoSession& operator=(const RtpInfoSession&) = delete;
+
+    // Set-up. The record is given again before every start of a source; a running send loop
+    // keeps the address and codec it started with.
+    void setRtpInfo(const RtpInfo& info);
+    // A copy of the record.
+    RtpInfo rtpInfo() const;
+    void setNetwork(const RDSystemNetwork& network);
+    void setObserver(RtpInfoSessionObserver* observer);
+    void setTalkClient(const std::shared_ptr<VexaClient>& client);
+
+    // Starts one source kind; 0, or -1 when the kind is already present or cannot start. Starts
+    // the send loop when none runs, whatever the result.
+    int startSource(int source, int startedType);
+    // Stops and drops one source kind. The send loop ends by itself when no source is left.
+    void stopSource(int source, int startedType);
+    // Ends the send loop, closes the sinks, ends the RTP session (with its BYE) and drops every
+    // source.
+    void stopAll(int startedType);
+    // Ends the send loop, closes the sinks and ends the RTP session; the sources stay.
+    void stopSend();
+
+    // The remote-app source and sink; the caller holds the session lock around these.
+    void lock();
+    void unlock();
+    int startTalk(const std::shared_ptr<VexaClient>& client);
+    void stopTalk();
+    int startListen(const std::shared_ptr<VexaClient>& client);
+    void stopListen();
+
+    // The first filled kind in priority order and its trigger; 0 when there is none.
+    int currentSource();
+    int currentStartedType();
+    bool hasSource(int source);
+    // Whether a send loop exists that has not ended by itself.
+    bool isSending();
+
+    // The playlist source's item, position and duration; -1 with nothing written without one.
+    int playlistStatus(int* index, double* position, double* duration);
+    void seekPlaylist(double progress);
+    void changePlaylistFile(int index);
+
+    // The payload type that sources must deliver for a channel codec; -1 for an unknown codec.
+    static int codecPayloadType(int codec);
+    // What the send loop sends for a channel codec; an unknown codec sends PCMU.
+    static Codec codec(int codec);
+
+    // The send thread's body.
+    void doSend(RtpInfoSessionSendThread* thread);
+
+protected:
+    // The source of one kind, configured from the record but neither given its payload type nor
+    // started; null when that kind cannot be made. Kind 64 is never made here (findSipSource).
+    virtual RTPAudioReader* createSource(int kind, const RtpInfo& info);
+    // The remote-app source fed by client, as createSource makes it; null when it cannot be made.
+    virtual RTPAudioReader* createTalkSource(const std::shared_ptr<VexaClient>& client);
+    // The SIP call's source of this channel: -1 when the channel has no call; 0 with *reader
+    // and *device set, or left null when the call has no media device yet. *device keeps the
+    // call's device (and so the reader, which belongs to the call) alive.
+    virtual int findSipSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader);
+    // Ends the channel's SIP calls when its SIP source is stopped.
+    virtual void endSipCalls(const RtpInfo& info);
+
+private:
+    struct Slot
+    {
+        RTPAudioReader* reader = nullptr;
+        std::shared_ptr<void> sipDevice; // kind 64 only: the reader belongs to this device
+    };
+    // What a stop takes off the session and then ends outside the session lock.
+    struct Detached
+    {
+        RtpInfoSessionSendThread* thread = nullptr;
+    };
+
+    static int slotIndex(int source);
+    // Under the session lock.
+    int startSlot(int source, int startedType);
+    int sourcePayloadType(const RtpInfo& info) const;
+    // A reader that will not start is stopped and deleted; whether it started.
+    static bool startReader(RTPAudioReader* reader);
+    int startSend();
+    RtpLayerSession* startSession(const RtpInfo& info, int clockRate);
+    RTPAudioPacket* readPacket(int* source);
+    bool allFinished();
+    Detached detachSend();
+    Slot takeSlot(int index);
+    // Without the session lock.
+    void finishSend(Detached& detached);
+    void dropSlot(Slot& slot, const RtpInfo& info);
+    void notifyStarted();
+    void notifyFinished();
+    void notifySourceChanged();
+
+    // The session lock.
+    std::mutex m_mutex;
+    Slot m_slots[kSlotCount];
+    RtpInfoSessionSendThread* m_sendThread = nullptr;
+    // The running loop's codec; sources started while it runs are given its payload type.
+    int m_codec = 0;
+    int m_payloadType = 0;
+    int m_clockRate = 0;
+    int m_channels = 0;
+
+    mutable std::mutex m_infoMutex;
+    RtpInfo m_info;
+    RDSystemNetwork m_network;
+    std::shared_ptr<VexaClient> m_talkClient;
+
+    std::atomic<RtpInfoSessionObserver*> m_observer{nullptr};
+};
