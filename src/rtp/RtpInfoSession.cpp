@@ -4,6 +4,7 @@
 #include "RTPAudioPacket.h"
 #include "RTPAudioReader.h"
 #include "RtpInfoSessionObserver.h"
+#include "RtpInfoSessionSchedule.h"
 #include "RtpInfoSessionSendThread.h"
 #include "RtpLayerSession.h"
 #include "RtpPortManager.h"
@@ -11,7 +12,6 @@
 #include <QStringList>
 
 #include <arpa/inet.h>
-#include <cmath>
 
 const int RtpInfoSession::kSourceOrder[kSlotCount] = {kSourceSip,    kSourceSdk,    kSourcePlaylist,
                                                       kSourceDevice, kSourceStream, kSourceBell};
@@ -535,18 +535,16 @@ void RtpInfoSession::doSend(RtpInfoSessionSendThread* thread)
     notifyStarted();
     RtpLayerSession* rtp = thread->rtp();
     const int payloadType = thread->payloadType();
-    const double clockRate = thread->clockRate();
+    RtpInfoSessionSchedule schedule(thread->clockRate(), RtpInfoSessionSendThread::scheduleDelay());
     int lastSource = 0;
-    double startTime = 0;
-    double sentDuration = 0;
     bool mismatchLogged = false;
 
     while (!thread->isStop()) {
-        double now = RtpInfoSessionSendThread::monotonicNow();
+        const double now = RtpInfoSessionSendThread::monotonicNow();
         if (rtp)
             rtp->serviceRtcp(now);
-        if (startTime > 0 && now < startTime + sentDuration) {
-            thread->sleepUntil(startTime + sentDuration);
+        if (schedule.hasStarted() && now < schedule.nextDue()) {
+            thread->sleepUntil(schedule.nextDue());
             continue;
         }
 
@@ -568,17 +566,7 @@ void RtpInfoSession::doSend(RtpInfoSessionSendThread* thread)
             continue;
         }
         uint32_t increment = 0;
-        if (packet->duration > 0) {
-            now = RtpInfoSessionSendThread::monotonicNow();
-            if (startTime <= 0)
-                startTime = now;
-            else if (now - (startTime + sentDuration) > kMaxLateness)
-                startTime = now - sentDuration; // after an outage, go on from now
-            // Rounded on the running sum, so no error piles up over a long run.
-            increment = uint32_t(std::llround((sentDuration + packet->duration) * clockRate) -
-                                 std::llround(sentDuration * clockRate));
-            sentDuration += packet->duration;
-        }
+        const double due = schedule.place(RtpInfoSessionSendThread::monotonicNow(), packet->duration, &increment);
         // A source started before the channel's codec was edited may still deliver the old one:
         // its packet keeps its time slot but goes nowhere.
         if (packet->payloadType >= 0 && packet->payloadType != payloadType) {
@@ -589,6 +577,10 @@ void RtpInfoSession::doSend(RtpInfoSessionSendThread* thread)
             }
             delete packet;
             continue;
+        }
+        if (!thread->waitUntil(due)) {
+            delete packet;
+            break;
         }
 
         if (lastSource != 0 && lastSource != source)

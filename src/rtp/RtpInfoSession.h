@@ -39,8 +39,6 @@ public:
     static constexpr int kSlotCount = 6;
     static const int kSourceOrder[kSlotCount];
 
-    // A packet more than this late starts a new schedule instead of a catch-up burst.
-    static constexpr double kMaxLateness = 0.2;
     // Local ports tried when the allocator's port is taken by the time the session binds it.
     static constexpr int kBindAttempts = 5;
 

@@ -9,6 +9,7 @@
 #include <ctime>
 
 std::atomic<int> RtpInfoSessionSendThread::s_pacing{kPacingDeadline};
+std::atomic<double> RtpInfoSessionSendThread::s_scheduleDelay{kScheduleDelay};
 
 namespace {
 
@@ -76,6 +77,16 @@ void RtpInfoSessionSendThread::sleepUntil(double due)
     }
 }
 
+bool RtpInfoSessionSendThread::waitUntil(double due)
+{
+    while (!isStop()) {
+        if (monotonicNow() >= due)
+            return true;
+        sleepUntil(due);
+    }
+    return false;
+}
+
 void RtpInfoSessionSendThread::idle()
 {
     sleepFor(0.001);
@@ -89,4 +100,14 @@ void RtpInfoSessionSendThread::setPacing(Pacing pacing)
 RtpInfoSessionSendThread::Pacing RtpInfoSessionSendThread::pacing()
 {
     return Pacing(s_pacing.load(std::memory_order_relaxed));
+}
+
+void RtpInfoSessionSendThread::setScheduleDelay(double seconds)
+{
+    s_scheduleDelay.store(seconds > 0 ? seconds : 0, std::memory_order_relaxed);
+}
+
+double RtpInfoSessionSendThread::scheduleDelay()
+{
+    return s_scheduleDelay.load(std::memory_order_relaxed);
 }

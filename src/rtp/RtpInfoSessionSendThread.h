@@ -17,10 +17,13 @@ public:
     // How the loop waits for the next packet's due time.
     enum Pacing
     {
-        kPacingDeadline, // sleeps until the due time on the monotonic clock (in slices of kSliceMs)
+        kPacingDeadline,   // sleeps until the due time on the monotonic clock, kSlice at most at once
         kPacingMillisecond // sleeps 1 ms at a time and looks again (kept for comparison runs)
     };
+    // The longest sleep, so that a stop is seen at once.
     static constexpr double kSlice = 0.002;
+    // How far behind the first packet a channel's timetable starts (see RtpInfoSessionSchedule).
+    static constexpr double kScheduleDelay = 0.003;
 
     // Takes the RTP session over (it may be null).
     RtpInfoSessionSendThread(RtpInfoSession* session, RtpLayerSession* rtp, int payloadType, int clockRate);
@@ -38,14 +41,19 @@ public:
 
     // Sleeps until the monotonic time due, at most kSlice at once, so a stop is seen soon.
     void sleepUntil(double due);
+    // Sleeps until due; false when stopped before.
+    bool waitUntil(double due);
     // The pause of a pass that found no packet.
     void idle();
 
     // Monotonic seconds, to the nanosecond.
     static double monotonicNow();
 
+    // Process-wide tuning for comparison runs; channels use the defaults.
     static void setPacing(Pacing pacing);
     static Pacing pacing();
+    static void setScheduleDelay(double seconds);
+    static double scheduleDelay();
 
 protected:
     void run() override;
@@ -58,4 +66,5 @@ private:
     std::atomic<bool> m_ended{false};
 
     static std::atomic<int> s_pacing;
+    static std::atomic<double> s_scheduleDelay;
 };

@@ -243,16 +243,18 @@ TEST_F(RtpInfoSessionTest, OnlyChannelKindsStart)
     RtpSessionDouble session(sources.factory());
     session.setObserver(&recorder);
     session.setRtpInfo(channel(receiver.port()));
-    for (int kind : {2, 4, 0, 247, -1, 99})
+    for (int kind : {2, 4, 0, 247, -1, 99}) {
         EXPECT_EQ(session.startSource(kind, 1), -1) << kind;
-    EXPECT_EQ(session.currentSource(), 0);
-    EXPECT_FALSE(session.hasSource(2));
-    // A send loop was started all the same; with no source it ends on its first pass.
-    ASSERT_TRUE(waitUntil([&] { return recorder.finished.load() == 1; }, 2000));
-    EXPECT_EQ(recorder.started, 1);
-    EXPECT_FALSE(session.isSending());
+        EXPECT_EQ(session.currentSource(), 0);
+        EXPECT_FALSE(session.hasSource(kind));
+        // A send loop was started all the same; with no source it ends on its first pass.
+        ASSERT_TRUE(waitUntil([&] { return !session.isSending(); }, 2000));
+    }
+    ASSERT_TRUE(waitUntil([&] { return recorder.finished.load() == recorder.started.load(); }, 2000));
+    EXPECT_GE(recorder.started, 1);
+    const int finished = recorder.finished;
     session.stopAll(6);
-    EXPECT_EQ(recorder.finished, 1);
+    EXPECT_EQ(recorder.finished, finished) << "an ended loop reports once";
     EXPECT_EQ(receiver.count(), 0);
 }
 
@@ -349,6 +351,29 @@ TEST_F(RtpInfoSessionTest, NoRtpSessionSendsNothing)
     EXPECT_EQ(receiver.rtcpCount(), 0);
 }
 
+// The RTP socket is bound to the adapter's address; an adapter address that is not one gives no
+// RTP session.
+TEST_F(RtpInfoSessionTest, BindsToTheAdapter)
+{
+    RDSystemNetwork adapter;
+    adapter.setIp(QStringLiteral("127.0.0.2"));
+    RtpSessionDouble session(sources.factory());
+    session.setNetwork(adapter);
+    session.setRtpInfo(channel(receiver.port()));
+    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_TRUE(receiver.waitFor(3, 3000));
+    session.stopAll(6);
+    EXPECT_EQ(receiver.packets()[0].source, 0x7F000002u);
+
+    receiver.clear();
+    adapter.setIp(QStringLiteral("not an address"));
+    session.setNetwork(adapter);
+    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_TRUE(waitUntil([&] { return sources.last(1)->handed.load() >= 5; }, 3000));
+    session.stopAll(6);
+    EXPECT_EQ(receiver.count(), 0);
+}
+
 // A codec edited while the channel runs: sources started later deliver what the loop sends,
 // and a packet of another payload type never reaches the wire.
 TEST_F(RtpInfoSessionTest, RunningLoopKeepsItsCodec)
@@ -426,7 +451,7 @@ TEST_F(RtpInfoSessionTest, StartStopFromTwoThreads)
                     session.stopSource(kind, 1);
                 session.startSource(kind, 1);
             }
-            std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 8000));
             std::lock_guard<std::mutex> lock(listMutex);
             switch (random() % 3) {
             case 0:
@@ -450,7 +475,7 @@ TEST_F(RtpInfoSessionTest, StartStopFromTwoThreads)
     ASSERT_EQ(run.wait_for(std::chrono::seconds(120)), std::future_status::ready) << "deadlock";
     done = true;
     events.join();
-    EXPECT_GT(receiver.count(), 50);
+    EXPECT_GT(receiver.count(), 30) << "packets flowed meanwhile";
     session.stopAll(6);
     EXPECT_EQ(observer.started.load(), observer.finished.load());
     EXPECT_GT(observer.started.load(), 100);

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <ctime>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -17,7 +19,8 @@ class RtpSessionReceiver
 public:
     struct Packet
     {
-        double arrival = 0;
+        double arrival = 0;      // monotonic, when the thread read it
+        double kernelArrival = 0; // wall clock, when the kernel received it
         int payloadType = -1;
         bool marker = false;
         uint16_t sequence = 0;
@@ -27,6 +30,7 @@ public:
         int tag = -1;     // first payload byte
         int index = -1;   // the next four, big-endian
         int ttl = -1;
+        uint32_t source = 0; // sender's address, host order
     };
 
     RtpSessionReceiver() = default;
@@ -43,6 +47,7 @@ public:
         m_port = port;
         const int on = 1;
         setsockopt(m_rtp.fd(), IPPROTO_IP, IP_RECVTTL, &on, sizeof(on));
+        setsockopt(m_rtp.fd(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
         if (group) {
             ip_mreq request;
             inet_pton(AF_INET, group, &request.imr_multiaddr);
@@ -130,7 +135,10 @@ private:
         uint8_t data[2048];
         char control[256];
         iovec io{data, sizeof(data)};
+        sockaddr_in from{};
         msghdr message{};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof(from);
         message.msg_iov = &io;
         message.msg_iovlen = 1;
         message.msg_control = control;
@@ -147,6 +155,7 @@ private:
         p.timestamp = LayerTestUdp::read32(data + 4);
         p.ssrc = LayerTestUdp::read32(data + 8);
         p.payloadLength = int(n) - 12;
+        p.source = ntohl(from.sin_addr.s_addr);
         if (n >= 17) {
             p.tag = data[12];
             p.index = int(LayerTestUdp::read32(data + 13));
@@ -154,6 +163,11 @@ private:
         for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
             if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL)
                 std::memcpy(&p.ttl, CMSG_DATA(c), sizeof(p.ttl));
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                timespec ts;
+                std::memcpy(&ts, CMSG_DATA(c), sizeof(ts));
+                p.kernelArrival = double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+            }
         }
         std::lock_guard<std::mutex> lock(m_mutex);
         m_packets.push_back(p);
