@@ -160,19 +160,20 @@ void RtpInfoSession::endSipCalls(const RtpInfo& info)
 
 int RtpInfoSession::startSource(int source, int startedType)
 {
+    // A loop that ended by itself is not running: it is wound up (its BYE sent, its sinks
+    // closed) outside the lock, and this start begins a new one.
     Detached ended;
-    int result = -1;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        // A loop that ended by itself is not running: this start begins a new one, and the old
-        // one is reaped outside the lock.
         if (m_sendThread && m_sendThread->hasEnded())
             ended = detachSend();
-        result = startSlot(source, startedType);
-        if (!m_sendThread)
-            startSend();
     }
     finishSend(ended);
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int result = startSlot(source, startedType);
+    if (!m_sendThread)
+        startSend();
     return result;
 }
 
