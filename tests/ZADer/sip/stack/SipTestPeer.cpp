@@ -1,0 +1,186 @@
+#include "SipTestPeer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+SipTestPeer::SipTestPeer(const char* ip, int port) : m_ip(ip)
+{
+    m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, ip, &address.sin_addr);
+    if (m_fd < 0 || bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        if (m_fd >= 0)
+            close(m_fd);
+        m_fd = -1;
+        return;
+    }
+    socklen_t length = sizeof(address);
+    getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+}
+
+SipTestPeer::~SipTestPeer()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+bool SipTestPeer::send(const std::string& text, int toPort, const char* toIp)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(toPort));
+    inet_pton(AF_INET, toIp, &to.sin_addr);
+    return sendto(m_fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to)) ==
+           static_cast<ssize_t>(text.size());
+}
+
+SipTestPeer::Datagram SipTestPeer::receive(int timeoutMs)
+{
+    Datagram datagram;
+    pollfd fd{m_fd, POLLIN, 0};
+    if (m_fd < 0 || poll(&fd, 1, timeoutMs) <= 0)
+        return datagram;
+    char buffer[65536];
+    const ssize_t length = recv(m_fd, buffer, sizeof(buffer), 0);
+    if (length > 0) {
+        datagram.text.assign(buffer, static_cast<size_t>(length));
+        datagram.atMs = nowMs();
+    }
+    return datagram;
+}
+
+SipTestPeer::Datagram SipTestPeer::receiveStarting(const std::string& prefix, int timeoutMs,
+                                                   std::vector<Datagram>* skipped)
+{
+    const int64_t deadline = nowMs() + timeoutMs;
+    for (;;) {
+        const int64_t left = deadline - nowMs();
+        if (left <= 0)
+            return Datagram();
+        Datagram datagram = receive(static_cast<int>(left));
+        if (datagram.text.empty())
+            return datagram;
+        if (datagram.text.compare(0, prefix.size(), prefix) == 0)
+            return datagram;
+        if (skipped)
+            skipped->push_back(datagram);
+    }
+}
+
+std::vector<SipTestPeer::Datagram> SipTestPeer::collect(int ms)
+{
+    std::vector<Datagram> all;
+    const int64_t deadline = nowMs() + ms;
+    for (;;) {
+        const int64_t left = deadline - nowMs();
+        if (left <= 0)
+            return all;
+        Datagram datagram = receive(static_cast<int>(left));
+        if (!datagram.text.empty())
+            all.push_back(datagram);
+    }
+}
+
+std::string SipTestPeer::firstLine(const std::string& message)
+{
+    return message.substr(0, message.find("\r\n"));
+}
+
+std::string SipTestPeer::header(const std::string& message, const std::string& name)
+{
+    std::istringstream in(message);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            break;
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos)
+            continue;
+        std::string key = line.substr(0, colon);
+        while (!key.empty() && key.back() == ' ')
+            key.pop_back();
+        if (strcasecmp(key.c_str(), name.c_str()) != 0)
+            continue;
+        std::string value = line.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(' '));
+        return value;
+    }
+    return std::string();
+}
+
+bool SipTestPeer::headerParam(const std::string& headerValue, const std::string& name, std::string* value)
+{
+    size_t position = 0;
+    while ((position = headerValue.find(';', position)) != std::string::npos) {
+        ++position;
+        const size_t end = headerValue.find_first_of(";,>", position);
+        const std::string piece = headerValue.substr(position, end == std::string::npos ? std::string::npos : end - position);
+        const size_t equals = piece.find('=');
+        if (strcasecmp(piece.substr(0, equals).c_str(), name.c_str()) != 0)
+            continue;
+        if (value)
+            *value = equals == std::string::npos ? std::string() : piece.substr(equals + 1);
+        return true;
+    }
+    return false;
+}
+
+std::string SipTestPeer::answerTo(const std::string& request, int status, const std::string& reason,
+                                  const std::string& extraHeaders)
+{
+    std::string to = header(request, "To");
+    if (!headerParam(to, "tag"))
+        to += ";tag=peer";
+    return "SIP/2.0 " + std::to_string(status) + " " + reason + "\r\nVia: " + header(request, "Via") +
+           "\r\nFrom: " + header(request, "From") + "\r\nTo: " + to + "\r\nCall-ID: " + header(request, "Call-ID") +
+           "\r\nCSeq: " + header(request, "CSeq") + "\r\n" + extraHeaders + "Content-Length: 0\r\n\r\n";
+}
+
+int64_t SipTestPeer::nowMs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool SipTestPeer::waitBound(const char* ip, int port, int timeoutMs)
+{
+    // Read from the socket table: a probe bind would race the other process for the port.
+    in_addr address{};
+    inet_pton(AF_INET, ip, &address);
+    char wanted[32];
+    std::snprintf(wanted, sizeof(wanted), "%08X:%04X", address.s_addr, port);
+    const int64_t deadline = nowMs() + timeoutMs;
+    while (nowMs() < deadline) {
+        std::ifstream table("/proc/net/udp");
+        std::string line;
+        while (std::getline(table, line)) {
+            std::istringstream fields(line);
+            std::string slot, local;
+            if (fields >> slot >> local && local == wanted)
+                return true;
+        }
+        usleep(20000);
+    }
+    return false;
+}
+
+int SipTestPeer::freePort(const char* ip)
+{
+    SipTestPeer probe(ip);
+    return probe.port();
+}
