@@ -1,5 +1,6 @@
 #include "RtpInfoSession.h"
 
+#include "CoreDeviceCapture.h"
 #include "RDLog.h"
 #include "RTPAudioPacket.h"
 #include "RTPAudioReader.h"
@@ -130,8 +131,12 @@ RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
         // Without a talk client there is nothing to read.
         return client ? createTalkSource(client) : nullptr;
     }
+    case kSourceDevice: {
+        auto* capture = new CoreDeviceCapture;
+        capture->setDevice(info.deviceId, info.deviceName, info.deviceType);
+        return capture;
+    }
     case kSourcePlaylist:
-    case kSourceDevice:
     case kSourceStream:
     case kSourceBell:
     default:
@@ -160,54 +165,74 @@ void RtpInfoSession::endSipCalls(const RtpInfo& info)
 
 int RtpInfoSession::startSource(int source, int startedType)
 {
+    const int index = slotIndex(source);
+    const RtpInfo info = rtpInfo();
     // A loop that ended by itself is not running: it is wound up (its BYE sent, its sinks
     // closed) outside the lock, and this start begins a new one.
     Detached ended;
+    bool present = false;
+    int payloadType = -1;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_sendThread && m_sendThread->hasEnded())
             ended = detachSend();
+        present = index >= 0 && (m_slots[index].reader || m_slots[index].sipDevice);
+        payloadType = sourcePayloadType(info);
     }
     finishSend(ended);
 
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const int result = startSlot(source, startedType);
-    if (!m_sendThread)
-        startSend();
+    // Sources start outside the lock: opening a sound card takes a while, and the send loop of
+    // the channel's other sources must not wait for it.
+    RTPAudioReader* reader = nullptr;
+    if (index < 0) {
+        RDLOG("source %d is not a channel source", source);
+    } else if (!present && source != kSourceSip) {
+        reader = createSource(source, info);
+        if (reader)
+            reader->setPayloadType(payloadType);
+        if (startReader(reader))
+            reader->setStartedType(startedType);
+        else
+            reader = nullptr;
+    }
+
+    int result = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (index >= 0 && !present) {
+            Slot& slot = m_slots[index];
+            if (slot.reader || slot.sipDevice) {
+                // Another start filled the slot meanwhile; it stays.
+            } else if (source == kSourceSip) {
+                result = attachSipSource(slot, info, startedType);
+            } else if (reader) {
+                slot.reader = reader;
+                reader = nullptr;
+                result = 0;
+            }
+        }
+        if (!m_sendThread)
+            startSend();
+    }
+    if (reader) {
+        reader->stop();
+        delete reader;
+    }
     return result;
 }
 
-int RtpInfoSession::startSlot(int source, int startedType)
+int RtpInfoSession::attachSipSource(Slot& slot, const RtpInfo& info, int startedType)
 {
-    const int index = slotIndex(source);
-    if (index < 0) {
-        RDLOG("source %d is not a channel source", source);
+    std::shared_ptr<void> device;
+    RTPAudioReader* reader = nullptr;
+    if (findSipSource(info, &device, &reader) < 0)
         return -1;
+    // A call without its media device yet still counts as started.
+    if (device && reader) {
+        reader->setStartedType(startedType);
+        slot.reader = reader;
+        slot.sipDevice = device;
     }
-    Slot& slot = m_slots[index];
-    if (slot.reader || slot.sipDevice)
-        return -1;
-    const RtpInfo info = rtpInfo();
-    if (source == kSourceSip) {
-        std::shared_ptr<void> device;
-        RTPAudioReader* reader = nullptr;
-        if (findSipSource(info, &device, &reader) < 0)
-            return -1;
-        // A call without its media device yet still counts as started.
-        if (device && reader) {
-            reader->setStartedType(startedType);
-            slot.reader = reader;
-            slot.sipDevice = device;
-        }
-        return 0;
-    }
-    RTPAudioReader* reader = createSource(source, info);
-    if (reader)
-        reader->setPayloadType(sourcePayloadType(info));
-    if (!startReader(reader))
-        return -1;
-    reader->setStartedType(startedType);
-    slot.reader = reader;
     return 0;
 }
 

@@ -130,7 +130,7 @@ private:
 
     static int slotIndex(int source);
     // Under the session lock.
-    int startSlot(int source, int startedType);
+    int attachSipSource(Slot& slot, const RtpInfo& info, int startedType);
     int sourcePayloadType(const RtpInfo& info) const;
     // A reader that will not start is stopped and deleted; whether it started.
     static bool startReader(RTPAudioReader* reader);
