@@ -2,6 +2,9 @@
 
 #include "layer/LayerTestUdp.h"
 
+#include <QByteArray>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -31,6 +34,7 @@ public:
         int index = -1;   // the next four, big-endian
         int ttl = -1;
         uint32_t source = 0; // sender's address, host order
+        std::vector<uint8_t> payload;
     };
 
     RtpSessionReceiver() = default;
@@ -68,6 +72,20 @@ public:
     }
 
     int port() const { return m_port; }
+
+    // The payloads of packets [from, to) one after the other, without the RFC 2250 header of
+    // MP3 (payload type 14).
+    QByteArray payloadBytes(size_t from = 0, size_t to = SIZE_MAX)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QByteArray bytes;
+        for (size_t i = from; i < std::min(to, m_packets.size()); ++i) {
+            const Packet& p = m_packets[i];
+            const size_t skip = p.payloadType == 14 && p.payload.size() > 4 ? 4 : 0;
+            bytes.append(reinterpret_cast<const char*>(p.payload.data() + skip), int(p.payload.size() - skip));
+        }
+        return bytes;
+    }
 
     std::vector<Packet> packets()
     {
@@ -156,6 +174,7 @@ private:
         p.ssrc = LayerTestUdp::read32(data + 8);
         p.payloadLength = int(n) - 12;
         p.source = ntohl(from.sin_addr.s_addr);
+        p.payload.assign(data + 12, data + n);
         if (n >= 17) {
             p.tag = data[12];
             p.index = int(LayerTestUdp::read32(data + 13));
