@@ -4,6 +4,8 @@ function(sonaris_add_library target)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   file(GLOB _sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  # A reconfigure may bring new Q_OBJECT files; make moc look at the target again.
+  file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${target}_autogen/timestamp)
   if(_sources)
     add_library(${target} STATIC ${_sources})
     target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
@@ -32,6 +34,7 @@ function(sonaris_add_tests target)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)
   endif()
+  file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${target}_autogen/timestamp)
   add_executable(${target} ${_sources} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} sonaris_testsupport GTest::gtest GTest::gmock)
   gtest_discover_tests(${target}

@@ -1,19 +1,12 @@
 #pragma once
 
-#include "RtpEngineHost.h"
+#include "FakeEngineHost.h"
 
-// An application object for engine tests: it answers with what the test set and registers
-// itself as the host for its lifetime.
-class RtpEngineHostDouble : public RtpEngineHost
+// The application object for engine tests, with the adapter and the SIP port the test sets
+// beside the stream server; registered for its lifetime.
+class RtpEngineHostDouble : public FakeEngineHost
 {
 public:
-    RtpEngineHostDouble() { setInstance(this); }
-    ~RtpEngineHostDouble() override
-    {
-        if (instance() == this)
-            setInstance(nullptr);
-    }
-
     RDSystemNetwork networkValue;
     int sipPortValue = kDefaultSipPort;
 

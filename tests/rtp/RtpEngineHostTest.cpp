@@ -14,15 +14,17 @@ TEST(RtpEngineHostTest, SipPortSetting)
         EXPECT_EQ(RtpEngineHost::sipPortFromSetting(QString::fromLatin1(row.text)), row.port) << row.text;
 }
 
-TEST(RtpEngineHostTest, NetworkComesFromTheRegisteredHost)
+TEST(RtpEngineHostTest, SettingsComeFromTheRegisteredHost)
 {
-    EXPECT_EQ(RtpEngineHost::instance(), nullptr);
     EXPECT_TRUE(RtpEngineHost::currentNetwork().ip().isEmpty()) << "no host: an empty adapter";
+    EXPECT_EQ(RtpEngineHost::currentSipPort(), 6832);
     {
         RtpEngineHostDouble host;
         host.networkValue.setIp(QStringLiteral("192.168.1.20"));
-        EXPECT_EQ(RtpEngineHost::instance(), &host);
+        host.sipPortValue = 5060;
         EXPECT_EQ(RtpEngineHost::currentNetwork().ip(), QStringLiteral("192.168.1.20"));
+        EXPECT_EQ(RtpEngineHost::currentSipPort(), 5060);
     }
-    EXPECT_EQ(RtpEngineHost::instance(), nullptr);
+    EXPECT_TRUE(RtpEngineHost::currentNetwork().ip().isEmpty());
+    EXPECT_EQ(RtpEngineHost::currentSipPort(), 6832);
 }
