@@ -2,6 +2,9 @@
 
 #include "CoreDeviceCapture.h"
 #include "RDLog.h"
+#include "RTPAudioWriter.h"
+#include "RTPHttpWriter.h"
+#include "RTPSDKWriter.h"
 #include "RTPAudioPacket.h"
 #include "RTPAudioReader.h"
 #include "RtpInfoSessionObserver.h"
@@ -175,7 +178,7 @@ int RtpInfoSession::startSource(int source, int startedType)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_sendThread && m_sendThread->hasEnded())
-            ended = detachSend();
+            ended = detachSend(false);
         present = index >= 0 && (m_slots[index].reader || m_slots[index].sipDevice);
         payloadType = sourcePayloadType(info);
     }
@@ -256,7 +259,7 @@ void RtpInfoSession::stopAll(int startedType)
     Detached detached;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        detached = detachSend();
+        detached = detachSend(true);
     }
     finishSend(detached);
     Slot taken[kSlotCount];
@@ -275,7 +278,7 @@ void RtpInfoSession::stopSend()
     Detached detached;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        detached = detachSend();
+        detached = detachSend(true);
     }
     finishSend(detached);
 }
@@ -300,11 +303,51 @@ void RtpInfoSession::stopTalk()
 
 int RtpInfoSession::startListen(const std::shared_ptr<VexaClient>& client)
 {
-    (void)client;
-    return -1;
+    stopListen();
+    RTPAudioWriter* writer = createListenWriter(client);
+    if (!writer)
+        return -1;
+    const RtpInfo info = rtpInfo();
+    const Codec parameters = sendCodec(info);
+    if (writer->open(&info, parameters.payloadType, parameters.clockRate, parameters.channels) < 0) {
+        closeWriter(writer);
+        return -1;
+    }
+    std::lock_guard<std::mutex> sinks(m_sinkMutex);
+    m_sdkWriter = writer;
+    return 0;
 }
 
-void RtpInfoSession::stopListen() {}
+void RtpInfoSession::stopListen()
+{
+    RTPAudioWriter* writer;
+    {
+        std::lock_guard<std::mutex> sinks(m_sinkMutex);
+        writer = m_sdkWriter;
+        m_sdkWriter = nullptr;
+    }
+    closeWriter(writer);
+}
+
+RTPAudioWriter* RtpInfoSession::createHttpWriter()
+{
+    return new RTPHttpWriter;
+}
+
+RTPAudioWriter* RtpInfoSession::createListenWriter(const std::shared_ptr<VexaClient>& client)
+{
+    auto* writer = new RTPSDKWriter;
+    writer->setClient(client);
+    return writer;
+}
+
+void RtpInfoSession::closeWriter(RTPAudioWriter* writer)
+{
+    if (writer) {
+        writer->close();
+        delete writer;
+    }
+}
 
 int RtpInfoSession::currentSource()
 {
@@ -361,6 +404,11 @@ void RtpInfoSession::changePlaylistFile(int index)
     (void)index;
 }
 
+RtpInfoSession::Codec RtpInfoSession::sendCodec(const RtpInfo& info) const
+{
+    return m_sendThread ? Codec{m_payloadType, m_clockRate, m_channels} : codec(info.codec);
+}
+
 int RtpInfoSession::sourcePayloadType(const RtpInfo& info) const
 {
     // While a loop runs, new sources deliver what it sends, whatever the record now says.
@@ -388,6 +436,16 @@ int RtpInfoSession::startSend()
     m_channels = parameters.channels;
 
     RtpLayerSession* rtp = startSession(info, m_clockRate);
+
+    if (info.httpOutput) {
+        RTPAudioWriter* writer = createHttpWriter();
+        if (writer && writer->open(&info, m_payloadType, m_clockRate, m_channels) < 0) {
+            closeWriter(writer);
+            writer = nullptr;
+        }
+        std::lock_guard<std::mutex> sinks(m_sinkMutex);
+        m_httpWriter = writer;
+    }
 
     m_sendThread = new RtpInfoSessionSendThread(this, rtp, m_payloadType, m_clockRate);
     if (!m_sendThread->start()) {
@@ -490,11 +548,18 @@ bool RtpInfoSession::allFinished()
     return true;
 }
 
-RtpInfoSession::Detached RtpInfoSession::detachSend()
+RtpInfoSession::Detached RtpInfoSession::detachSend(bool listener)
 {
     Detached detached;
     detached.thread = m_sendThread;
     m_sendThread = nullptr;
+    std::lock_guard<std::mutex> sinks(m_sinkMutex);
+    detached.httpWriter = m_httpWriter;
+    m_httpWriter = nullptr;
+    if (listener) {
+        detached.sdkWriter = m_sdkWriter;
+        m_sdkWriter = nullptr;
+    }
     return detached;
 }
 
@@ -507,10 +572,16 @@ RtpInfoSession::Slot RtpInfoSession::takeSlot(int index)
 
 void RtpInfoSession::finishSend(Detached& detached)
 {
+    if (detached.thread) {
+        detached.thread->stop();
+        detached.thread->wait();
+    }
+    closeWriter(detached.sdkWriter);
+    closeWriter(detached.httpWriter);
+    detached.sdkWriter = nullptr;
+    detached.httpWriter = nullptr;
     if (!detached.thread)
         return;
-    detached.thread->stop();
-    detached.thread->wait();
     RtpLayerSession* rtp = detached.thread->takeRtp();
     if (rtp) {
         // The BYE goes to the destinations present, so it leaves before they are cleared.
@@ -614,6 +685,13 @@ void RtpInfoSession::doSend(RtpInfoSessionSendThread* thread)
         lastSource = source;
         if (rtp)
             rtp->sendPacket(packet->data, size_t(packet->length), uint8_t(payloadType), false, increment);
+        {
+            std::lock_guard<std::mutex> sinks(m_sinkMutex);
+            if (m_httpWriter)
+                m_httpWriter->write(packet);
+            if (m_sdkWriter)
+                m_sdkWriter->write(packet);
+        }
         delete packet;
     }
     notifyFinished();

@@ -9,6 +9,7 @@
 
 class RTPAudioPacket;
 class RTPAudioReader;
+class RTPAudioWriter;
 class RtpInfoSessionObserver;
 class RtpInfoSessionSendThread;
 class RtpLayerSession;
@@ -115,6 +116,9 @@ protected:
     virtual int findSipSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader);
     // Ends the channel's SIP calls when its SIP source is stopped.
     virtual void endSipCalls(const RtpInfo& info);
+    // The HTTP stream sink and the remote-app sink for client, not yet opened.
+    virtual RTPAudioWriter* createHttpWriter();
+    virtual RTPAudioWriter* createListenWriter(const std::shared_ptr<VexaClient>& client);
 
 private:
     struct Slot
@@ -126,6 +130,8 @@ private:
     struct Detached
     {
         RtpInfoSessionSendThread* thread = nullptr;
+        RTPAudioWriter* httpWriter = nullptr;
+        RTPAudioWriter* sdkWriter = nullptr;
     };
 
     static int slotIndex(int source);
@@ -138,10 +144,13 @@ private:
     RtpLayerSession* startSession(const RtpInfo& info, int clockRate);
     RTPAudioPacket* readPacket(int* source);
     bool allFinished();
-    Detached detachSend();
+    // The loop and the HTTP sink, and with listener the remote-app sink too.
+    Detached detachSend(bool listener);
+    Codec sendCodec(const RtpInfo& info) const;
     Slot takeSlot(int index);
     // Without the session lock.
     void finishSend(Detached& detached);
+    static void closeWriter(RTPAudioWriter* writer);
     void dropSlot(Slot& slot, const RtpInfo& info);
     void notifyStarted();
     void notifyFinished();
@@ -156,6 +165,12 @@ private:
     int m_payloadType = 0;
     int m_clockRate = 0;
     int m_channels = 0;
+
+    // The sink lock: the sinks are swapped under it, and the send loop writes under it (never
+    // while it holds the session lock), so no sink is written after it was taken off.
+    std::mutex m_sinkMutex;
+    RTPAudioWriter* m_httpWriter = nullptr;
+    RTPAudioWriter* m_sdkWriter = nullptr;
 
     mutable std::mutex m_infoMutex;
     RtpInfo m_info;

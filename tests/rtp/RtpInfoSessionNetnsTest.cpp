@@ -64,8 +64,8 @@ TEST_F(RtpInfoSessionNetnsTest, MulticastReachesAMember)
 }
 
 // Addresses that name no IPv4 destination send nothing at all (never to 0.0.0.0, which Linux
-// delivers to this machine) while the loop goes on reading its sources; a unicast address with
-// a port sends there, its failed group join notwithstanding.
+// delivers to this machine) while the loop goes on feeding its sinks; a unicast address with a
+// port sends there, its failed group join notwithstanding.
 TEST_F(RtpInfoSessionNetnsTest, AddressTable)
 {
     struct Row
@@ -84,8 +84,11 @@ TEST_F(RtpInfoSessionNetnsTest, AddressTable)
         ASSERT_TRUE(nine.start("0.0.0.0", 9));
         RtpSessionFakeSources sources;
         RtpSessionDouble session(sources.factory());
+        auto sink = std::make_shared<RtpSessionFakeWriter::Log>();
+        session.httpSink = sink;
         RtpInfo info = RtpSessionFakeSources::channel(0);
         info.address = QString::fromLatin1(row.address);
+        info.httpOutput = 1;
         session.setRtpInfo(info);
         ASSERT_EQ(session.startSource(1, 1), 0);
         ASSERT_TRUE(RtpSessionFakeSources::waitUntil([&] { return sources.last(1)->handed.load() >= 10; }, 3000))
@@ -93,6 +96,7 @@ TEST_F(RtpInfoSessionNetnsTest, AddressTable)
         RtpSessionFakeSources::sleepMs(40);
         session.stopAll(6);
         RtpSessionFakeSources::sleepMs(40);
+        EXPECT_GE(sink->written.load(), 10) << "the sinks hear the channel either way";
         EXPECT_EQ(catchAll.count(), 0);
         EXPECT_EQ(catchAll.rtcpCount(), 0);
         if (row.sends) {

@@ -2,6 +2,7 @@
 
 #include "RtpInfoSession.h"
 #include "RtpSessionFakeReader.h"
+#include "RtpSessionFakeWriter.h"
 
 #include <atomic>
 #include <functional>
@@ -10,7 +11,7 @@
 
 // A channel session whose sources come from the test: the factory makes them by kind (null
 // from the factory: the session's own), and the channel's SIP call, when the test gives one,
-// offers a fake reader that the "call" owns.
+// offers a fake reader that the "call" owns. With a log set, its sinks are fakes too.
 class RtpSessionDouble : public RtpInfoSession
 {
 public:
@@ -29,7 +30,20 @@ public:
     }
     std::atomic<int> sipCallsEnded{0};
 
+    // Set before the sinks are made; null: the session's own.
+    std::shared_ptr<RtpSessionFakeWriter::Log> httpSink;
+    std::shared_ptr<RtpSessionFakeWriter::Log> listenSink;
+
 protected:
+    RTPAudioWriter* createHttpWriter() override
+    {
+        return httpSink ? new RtpSessionFakeWriter(httpSink) : RtpInfoSession::createHttpWriter();
+    }
+    RTPAudioWriter* createListenWriter(const std::shared_ptr<VexaClient>& client) override
+    {
+        return listenSink ? new RtpSessionFakeWriter(listenSink) : RtpInfoSession::createListenWriter(client);
+    }
+
     RTPAudioReader* createSource(int kind, const RtpInfo& info) override
     {
         if (m_factory) {

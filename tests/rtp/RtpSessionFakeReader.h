@@ -20,6 +20,8 @@ public:
     // Set before the session starts the reader.
     double duration = 0.02;
     int bytes = 160;
+    int sampleRate = 8000;
+    int channels = 1;
     int limit = -1;            // packets before it finishes; -1 never finishes
     bool paced = false;        // hands packets out no faster than real time, the first at once
     int gapAfter = -1;         // after this many packets, nothing for gapSeconds
@@ -88,6 +90,8 @@ public:
         packet->payloadType = packetPayloadType == -2 ? toldPayloadType.load() : packetPayloadType;
         packet->setData(payload.data(), int(payload.size()));
         packet->duration = length;
+        packet->sampleRate = sampleRate;
+        packet->channels = channels;
         m_handedDuration += length;
         ++handed;
         return packet;
