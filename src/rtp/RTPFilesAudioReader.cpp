@@ -1,0 +1,320 @@
+#include "RTPFilesAudioReader.h"
+
+#include "RDLog.h"
+#include "RDThread.h"
+#include "RTPFilesAudioReaderObserver.h"
+#include "RTPFilesAudioReaderThread.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cmath>
+
+extern "C" {
+#include <libavutil/error.h>
+}
+
+RTPFilesAudioReader::RTPFilesAudioReader() = default;
+
+RTPFilesAudioReader::~RTPFilesAudioReader()
+{
+    stop();
+}
+
+void RTPFilesAudioReader::setPlaylist(const QStringList& playlist)
+{
+    RDThreadLocker::Guard guard(m_lock);
+    m_playlist = playlist;
+}
+
+QStringList RTPFilesAudioReader::playlist() const
+{
+    RDThreadLocker::Guard guard(m_lock);
+    return m_playlist;
+}
+
+int RTPFilesAudioReader::status(int* index, double* position, double* duration)
+{
+    RDThreadLocker::Guard guard(m_lock);
+    if (index)
+        *index = m_index;
+    if (position)
+        *position = m_position;
+    if (duration)
+        *duration = m_duration;
+    return 0;
+}
+
+void RTPFilesAudioReader::seek(double fraction)
+{
+    if (!std::isfinite(fraction))
+        return;
+    RDThreadLocker::Guard guard(m_lock);
+    m_seekRequest = true;
+    m_seekFraction = std::min(1.0, std::max(0.0, fraction));
+}
+
+void RTPFilesAudioReader::jump(int index)
+{
+    RDThreadLocker::Guard guard(m_lock);
+    if (index < 0 || index >= m_playlist.size()) {
+        RDLOG("jump to %d ignored: the playlist has %d items", index, int(m_playlist.size()));
+        return;
+    }
+    m_jumpRequest = true;
+    m_jumpIndex = index;
+}
+
+void RTPFilesAudioReader::reset()
+{
+    RDThreadLocker::Guard guard(m_lock);
+    if (m_playlist.isEmpty())
+        return;
+    m_jumpRequest = true;
+    m_jumpIndex = 0;
+}
+
+bool RTPFilesAudioReader::start()
+{
+    prepareStart();
+    {
+        RDThreadLocker::Guard guard(m_lock);
+        m_index = 0;
+        m_position = 0.0;
+        m_duration = 0.0;
+        m_seekRequest = false;
+        m_jumpRequest = false;
+    }
+    m_repeatsLeft = m_repeatCount;
+    m_barren = 0;
+    _restartRun();
+    m_pending.clear();
+    return startThread(new RTPFilesAudioReaderThread(this), "PlaylistReader");
+}
+
+RTPAudioPacket* RTPFilesAudioReader::read()
+{
+    if (!isRunning())
+        return nullptr;
+    return m_queue.pop();
+}
+
+void RTPFilesAudioReader::_restartRun()
+{
+    m_runStart = 0.0;
+    m_runDuration = 0.0;
+}
+
+bool RTPFilesAudioReader::_openItem(int index, RDThread* thread)
+{
+    QString path;
+    {
+        RDThreadLocker::Guard guard(m_lock);
+        if (index < 0 || index >= m_playlist.size())
+            return false;
+        path = m_playlist.at(index);
+        m_index = index;
+        m_position = 0.0;
+        m_duration = 0.0;
+    }
+    qDebug().noquote() << "open file" << path;
+    m_itemPackets = 0;
+    const int ret = m_input.open(path, m_payloadType.load(), [thread] { return thread->isStop(); });
+    _restartRun();
+    if (ret < 0) {
+        if (m_observer)
+            m_observer->onItemOpenFailed(this, index);
+        return false;
+    }
+    {
+        RDThreadLocker::Guard guard(m_lock);
+        m_position = 0.0;
+        m_duration = m_input.duration();
+    }
+    if (m_observer)
+        m_observer->onItemOpened(this, index);
+    return true;
+}
+
+void RTPFilesAudioReader::_closeItem()
+{
+    m_input.close();
+}
+
+bool RTPFilesAudioReader::_openFrom(int index, RDThread* thread)
+{
+    int count;
+    {
+        RDThreadLocker::Guard guard(m_lock);
+        m_seekRequest = false;
+        m_jumpRequest = false;
+        count = int(m_playlist.size());
+    }
+    if (count == 0)
+        return false;
+    int i = std::max(0, index);
+    for (int tries = 0; tries < count && !thread->isStop(); ++tries) {
+        if (i >= count) {
+            if (m_repeatsLeft == 0)
+                return false;
+            if (m_repeatsLeft > 0)
+                --m_repeatsLeft;
+            i = 0;
+        }
+        if (_openItem(i, thread))
+            return true;
+        _closeItem();
+        if (++m_barren >= count)
+            return false;
+        ++i;
+    }
+    return false;
+}
+
+bool RTPFilesAudioReader::_seek(double fraction)
+{
+    const double duration = m_input.duration();
+    if (duration <= 0.0) {
+        RDLOG("seek ignored: the item's duration is unknown");
+        return false;
+    }
+    const double target = fraction * duration;
+    const int ret = m_input.seek(target);
+    if (ret < 0) {
+        RDLOG("seek to %.3f failed: %s", target, RTPMediaInput::errorText(ret).toUtf8().constData());
+        return false;
+    }
+    m_queue.clear();
+    m_pending.clear();
+    _restartRun();
+    int index;
+    {
+        RDThreadLocker::Guard guard(m_lock);
+        m_position = target;
+        index = m_index;
+    }
+    if (m_observer)
+        m_observer->onItemOpened(this, index);
+    return true;
+}
+
+void RTPFilesAudioReader::_takeConverted(RTPAudioPacket* packet)
+{
+    ++m_itemPackets;
+    m_barren = 0;
+    m_pending.push(packet);
+}
+
+void RTPFilesAudioReader::_queuePacket(RTPAudioPacket* packet, double now)
+{
+    if (packet->duration > 0.0) {
+        m_runDuration += packet->duration;
+        RDThreadLocker::Guard guard(m_lock);
+        m_position += packet->duration;
+    }
+    if (m_runStart <= 0.0)
+        m_runStart = now;
+    m_queue.push(packet);
+}
+
+void RTPFilesAudioReader::_run(RDThread* thread)
+{
+    if (!_openFrom(0, thread)) {
+        _closeItem();
+        m_finished = true;
+        return;
+    }
+    const RTPMediaInput::Sink sink = [this](RTPAudioPacket* packet) { _takeConverted(packet); };
+    // False once no item is left to read; what was converted still goes out.
+    bool reading = true;
+    // The result that ended the current item (0 while it plays); its end is handled once the
+    // item's last packets have been queued.
+    int ended = 0;
+    while (!thread->isStop()) {
+        const double now = RDThread::tickTime();
+        if ((m_runStart > 0.0 && now < m_runStart + m_runDuration) || m_queue.count() > kQueueCap) {
+            thread->sleepUntilStop(1);
+            continue;
+        }
+        bool seekRequest = false;
+        bool jumpRequest = false;
+        double fraction = 0.0;
+        int target = 0;
+        {
+            RDThreadLocker::Guard guard(m_lock);
+            if (m_seekRequest) {
+                seekRequest = true;
+                fraction = m_seekFraction;
+                m_seekRequest = false;
+            } else if (m_jumpRequest) {
+                jumpRequest = true;
+                target = m_jumpIndex;
+                m_jumpRequest = false;
+            }
+        }
+        if (seekRequest && reading) {
+            if (_seek(fraction))
+                ended = 0;
+        } else if (jumpRequest) {
+            m_queue.clear();
+            m_pending.clear();
+            _restartRun();
+            _closeItem();
+            ended = 0;
+            reading = _openFrom(target, thread);
+            continue;
+        }
+
+        // One demuxed packet may convert to many (a WAV block holds half a second): they are
+        // queued one at a time, at the pace of the clock, so a request never waits behind them.
+        if (RTPAudioPacket* packet = m_pending.pop()) {
+            _queuePacket(packet, now);
+            continue;
+        }
+        if (!reading)
+            break;
+        if (ended == 0) {
+            ended = m_input.readPacket(sink);
+            if (ended >= 0) {
+                ended = 0;
+            } else {
+                // The last partial frame and what the codecs hold still belong to the item.
+                m_input.flush(sink);
+            }
+            continue;
+        }
+
+        int index;
+        QString path;
+        {
+            RDThreadLocker::Guard guard(m_lock);
+            index = m_index;
+            path = m_playlist.value(index);
+        }
+        if (ended == AVERROR_EOF) {
+            if (m_observer)
+                m_observer->onItemEnd(this, index);
+        } else if (!thread->isStop()) {
+            RDLOG("read %s: %s", path.toUtf8().constData(),
+                  RTPMediaInput::errorText(ended).toUtf8().constData());
+        }
+        ended = 0;
+        _closeItem();
+        if (thread->isStop())
+            break;
+        if (m_itemPackets == 0) {
+            RDLOG("%s gives no audio", path.toUtf8().constData());
+            // An item without audio counts as one that failed to open.
+            if (++m_barren >= int(playlist().size())) {
+                reading = false;
+                continue;
+            }
+        }
+        reading = _openFrom(index + 1, thread);
+    }
+    while (!thread->isStop() && m_queue.count() > 0)
+        thread->sleepUntilStop(1);
+    m_pending.clear();
+    _closeItem();
+    m_finished = true;
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "RDThreadLocker.h"
+#include "RTPAudioPacketQueue.h"
+#include "RTPMediaInput.h"
+#include "RTPThreadedAudioReader.h"
+
+#include <QStringList>
+
+#include <atomic>
+
+class RDThread;
+class RTPFilesAudioReaderObserver;
+
+// A channel's playlist: its files and URLs played in order and from the first again, each
+// converted to the channel's payload type, with seeking within an item and jumping to another.
+// The thread paces itself in real time and keeps at most a couple of packets queued; read()
+// simply hands them over. Items that do not open, or yield no audio, are skipped (they stay in
+// the list); a whole round without audio ends the reader.
+//
+// Set-up calls come before start(). start, stop and the destructor belong to the owner's
+// thread; read, isFinished, reset, status, seek and jump may be called from any thread.
+class RTPFilesAudioReader : public RTPThreadedAudioReader
+{
+public:
+    // The thread reads on while the queue holds at most this many packets.
+    static constexpr int kQueueCap = 2;
+
+    RTPFilesAudioReader();
+    ~RTPFilesAudioReader() override;
+
+    void setPlaylist(const QStringList& playlist);
+    QStringList playlist() const;
+    // Rounds after the first: 0 plays the list once, -1 (what channels use) without end.
+    void setRepeatCount(int count) { m_repeatCount = count; }
+    // Not owned; called on the reader's thread.
+    void setObserver(RTPFilesAudioReaderObserver* observer) { m_observer = observer; }
+
+    // The current item's index, the position within it and its duration (seconds, 0 when
+    // unknown); returns 0.
+    int status(int* index, double* position, double* duration);
+    // Asks to go on from fraction (0..1) of the current item's duration; ignored for an item
+    // of unknown duration or one that cannot seek.
+    void seek(double fraction);
+    // Asks to play item index (0 to count - 1) next, from its start; other indexes are ignored.
+    void jump(int index);
+
+    // Starts the reader thread (a running reader is stopped first); false only when no thread
+    // could be made.
+    bool start() override;
+    RTPAudioPacket* read() override;
+    // Asks to play the list again from its first item.
+    void reset() override;
+
+private:
+    friend class RTPFilesAudioReaderThread;
+
+    // The reader thread's body and its steps.
+    void _run(RDThread* thread);
+    bool _openFrom(int index, RDThread* thread);
+    bool _openItem(int index, RDThread* thread);
+    void _closeItem();
+    bool _seek(double fraction);
+    void _takeConverted(RTPAudioPacket* packet);
+    void _queuePacket(RTPAudioPacket* packet, double now);
+    void _restartRun();
+
+    // Guards the list, the status and the requests; never held across media I/O or a callback.
+    mutable RDThreadLocker m_lock;
+    QStringList m_playlist;
+    int m_index = 0;
+    double m_position = 0.0;
+    double m_duration = 0.0;
+    bool m_seekRequest = false;
+    double m_seekFraction = 0.0;
+    bool m_jumpRequest = false;
+    int m_jumpIndex = 0;
+
+    int m_repeatCount = -1;
+    // Thread-only state: rounds left, the pacing of the current run of packets, the items in a
+    // row that gave no audio, and the packets of the current item.
+    int m_repeatsLeft = -1;
+    double m_runStart = 0.0;
+    double m_runDuration = 0.0;
+    int m_barren = 0;
+    int m_itemPackets = 0;
+    RTPMediaInput m_input;
+    // Converted packets waiting for their turn in the queue (thread-only).
+    RTPAudioPacketQueue m_pending;
+    RTPFilesAudioReaderObserver* m_observer = nullptr;
+};
