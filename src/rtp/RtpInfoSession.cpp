@@ -2,6 +2,8 @@
 
 #include "CoreDeviceCapture.h"
 #include "RDLog.h"
+#include "RTPFileAudioReader.h"
+#include "RTPFilesAudioReader.h"
 #include "RTPAudioWriter.h"
 #include "RTPHttpWriter.h"
 #include "RTPSDKWriter.h"
@@ -139,9 +141,36 @@ RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
         capture->setDevice(info.deviceId, info.deviceName, info.deviceType);
         return capture;
     }
-    case kSourcePlaylist:
+    case kSourcePlaylist: {
+        auto* playlist = new RTPFilesAudioReader;
+        playlist->setObserver(this);
+        playlist->setPlaylist(QStringList(info.playlist.begin(), info.playlist.end()));
+        playlist->setRepeatCount(-1);
+        return playlist;
+    }
+    case kSourceBell: {
+        auto* bell = new RTPFileAudioReader;
+        bell->setObserver(this);
+        bell->setPath(info.bellPath);
+        switch (info.bellLoopType) {
+        case 2: // a number of times
+            bell->setRepeatCount(info.bellLoops);
+            bell->setTimeLimit(0);
+            break;
+        case 1: // for a time
+            bell->setRepeatCount(-1);
+            bell->setTimeLimit(info.bellDuration);
+            break;
+        default: // once
+            bell->setRepeatCount(0);
+            bell->setTimeLimit(0);
+            break;
+        }
+        return bell;
+    }
     case kSourceStream:
-    case kSourceBell:
+        // The stream URL source (RTPStreamAudioReader, with this session as its observer and the
+        // record's streamUrl) is made here once it exists.
     default:
         return nullptr;
     }
@@ -386,22 +415,48 @@ bool RtpInfoSession::isSending()
     return m_sendThread && !m_sendThread->hasEnded();
 }
 
+RTPFilesAudioReader* RtpInfoSession::playlist()
+{
+    return dynamic_cast<RTPFilesAudioReader*>(m_slots[slotIndex(kSourcePlaylist)].reader);
+}
+
 int RtpInfoSession::playlistStatus(int* index, double* position, double* duration)
 {
-    (void)index;
-    (void)position;
-    (void)duration;
-    return -1;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    RTPFilesAudioReader* reader = playlist();
+    return reader ? reader->status(index, position, duration) : -1;
 }
 
 void RtpInfoSession::seekPlaylist(double progress)
 {
-    (void)progress;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (RTPFilesAudioReader* reader = playlist())
+        reader->seek(progress);
 }
 
 void RtpInfoSession::changePlaylistFile(int index)
 {
-    (void)index;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (RTPFilesAudioReader* reader = playlist())
+        reader->jump(index);
+}
+
+void RtpInfoSession::onItemOpened(RTPFilesAudioReader*, int index)
+{
+    if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
+        observer->onFilesItemOpened(this, index);
+}
+
+void RtpInfoSession::onOpened(RTPFileAudioReader*)
+{
+    if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
+        observer->onFileOpened(this);
+}
+
+void RtpInfoSession::onFinished(RTPFileAudioReader*)
+{
+    if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
+        observer->onFileFinished(this);
 }
 
 RtpInfoSession::Codec RtpInfoSession::sendCodec(const RtpInfo& info) const

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "RDSystemNetwork.h"
+#include "RTPFileAudioReaderObserver.h"
+#include "RTPFilesAudioReaderObserver.h"
 #include "RtpInfo.h"
 
 #include <atomic>
@@ -9,6 +11,8 @@
 
 class RTPAudioPacket;
 class RTPAudioReader;
+class RTPFileAudioReader;
+class RTPFilesAudioReader;
 class RTPAudioWriter;
 class RtpInfoSessionObserver;
 class RtpInfoSessionSendThread;
@@ -24,7 +28,7 @@ class VexaClient;
 // session lock by the send loop. Nobody waits for a thread (the send loop, a reader, a sink's)
 // while holding the session lock, except where the caller itself holds it (startTalk,
 // stopTalk, startListen, stopListen), and those threads never need it.
-class RtpInfoSession
+class RtpInfoSession : public RTPFilesAudioReaderObserver, public RTPFileAudioReaderObserver
 {
 public:
     // Source kinds. kSourceOrder lists them from the highest priority down.
@@ -104,6 +108,11 @@ public:
     // The send thread's body.
     void doSend(RtpInfoSessionSendThread* thread);
 
+    // The playlist face and the bell's file face, raised on the readers' threads and passed on.
+    void onItemOpened(RTPFilesAudioReader* reader, int index) override;
+    void onOpened(RTPFileAudioReader* reader) override;
+    void onFinished(RTPFileAudioReader* reader) override;
+
 protected:
     // The source of one kind, configured from the record but neither given its payload type nor
     // started; null when that kind cannot be made. Kind 64 is never made here (findSipSource).
@@ -135,6 +144,8 @@ private:
     };
 
     static int slotIndex(int source);
+    // Under the session lock: the playlist source, null when there is none.
+    RTPFilesAudioReader* playlist();
     // Under the session lock.
     int attachSipSource(Slot& slot, const RtpInfo& info, int startedType);
     int sourcePayloadType(const RtpInfo& info) const;
