@@ -10,7 +10,7 @@
 # the p50/p99/max lateness of every packet against its RTP timestamp, the drift per minute and
 # the sender's CPU per channel (user + system time over run time, in % of one core); then the
 # ratios of ours to GStreamer's. EXTRA="--pacing 1ms" (or "--delay 0") passes options to the
-# driver for comparison runs.
+# driver for comparison runs; GST=0 leaves GStreamer out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +27,7 @@ done
 command -v ffmpeg >/dev/null || { echo "needs ffmpeg" >&2; exit 1; }
 have_gst=1
 command -v gst-launch-1.0 >/dev/null || have_gst=0
+[[ "${GST:-1}" == 0 ]] && have_gst=0
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

@@ -3,7 +3,7 @@
 // errors; bench/pacing.sh receives and measures what it sends.
 //
 //   sonaris-bench-send --file F --codec 0..5 --to ADDR:PORT --channels N --seconds S
-//                      [--pacing deadline|1ms] [--delay MS]
+//                      [--pacing wait|nanosleep|1ms] [--delay MS]
 //
 // --pacing and --delay change how every send loop waits, for comparison runs.
 
@@ -34,7 +34,7 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
 int usage()
 {
     std::fprintf(stderr, "usage: sonaris-bench-send --file F --codec 0..5 --to ADDR:PORT --channels N --seconds S "
-                         "[--pacing deadline|1ms] [--delay MS]\n");
+                         "[--pacing wait|nanosleep|1ms] [--delay MS]\n");
     return 2;
 }
 
@@ -59,10 +59,14 @@ int main(int argc, char** argv)
         } else if (key == "--seconds") {
             seconds = value.toDouble();
         } else if (key == "--pacing") {
-            if (value != "deadline" && value != "1ms")
+            if (value == "wait")
+                RtpInfoSessionSendThread::setPacing(RtpInfoSessionSendThread::kPacingWait);
+            else if (value == "nanosleep")
+                RtpInfoSessionSendThread::setPacing(RtpInfoSessionSendThread::kPacingNanosleep);
+            else if (value == "1ms")
+                RtpInfoSessionSendThread::setPacing(RtpInfoSessionSendThread::kPacingMillisecond);
+            else
                 return usage();
-            RtpInfoSessionSendThread::setPacing(value == "1ms" ? RtpInfoSessionSendThread::kPacingMillisecond
-                                                               : RtpInfoSessionSendThread::kPacingDeadline);
         } else if (key == "--delay") {
             RtpInfoSessionSendThread::setScheduleDelay(value.toDouble() / 1000.0);
         } else {

@@ -4,11 +4,12 @@
 #include "RtpLayerSession.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <ctime>
 
-std::atomic<int> RtpInfoSessionSendThread::s_pacing{kPacingDeadline};
+std::atomic<int> RtpInfoSessionSendThread::s_pacing{kPacingWait};
 std::atomic<double> RtpInfoSessionSendThread::s_scheduleDelay{kScheduleDelay};
 
 namespace {
@@ -65,10 +66,26 @@ double RtpInfoSessionSendThread::monotonicNow()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+void RtpInfoSessionSendThread::stop()
+{
+    RDThread::stop();
+    std::lock_guard<std::mutex> lock(m_waitMutex);
+    m_waitCondition.notify_all();
+}
+
 void RtpInfoSessionSendThread::sleepUntil(double due)
 {
-    if (pacing() == kPacingMillisecond) {
+    const Pacing mode = pacing();
+    if (mode == kPacingMillisecond) {
         sleepFor(0.001);
+        return;
+    }
+    if (mode == kPacingWait) {
+        // steady_clock is CLOCK_MONOTONIC, the clock of the due times.
+        const auto deadline = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(due)));
+        std::unique_lock<std::mutex> lock(m_waitMutex);
+        m_waitCondition.wait_until(lock, deadline, [this] { return isStop(); });
         return;
     }
     const double now = monotonicNow();

@@ -3,6 +3,8 @@
 #include "RDThread.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 class RtpInfoSession;
 class RtpLayerSession;
@@ -17,10 +19,11 @@ public:
     // How the loop waits for the next packet's due time.
     enum Pacing
     {
-        kPacingDeadline,   // sleeps until the due time on the monotonic clock, kSlice at most at once
-        kPacingMillisecond // sleeps 1 ms at a time and looks again (kept for comparison runs)
+        kPacingWait,        // waits for the due time on the monotonic clock, or a stop, whichever first
+        kPacingNanosleep,   // sleeps until the due time, kSlice at most at once (for comparison runs)
+        kPacingMillisecond  // sleeps 1 ms at a time and looks again (for comparison runs)
     };
-    // The longest sleep, so that a stop is seen at once.
+    // The longest sleep of kPacingNanosleep, so that a stop is seen soon.
     static constexpr double kSlice = 0.002;
     // How far behind the first packet a channel's timetable starts (see RtpInfoSessionSchedule).
     static constexpr double kScheduleDelay = 0.003;
@@ -39,8 +42,9 @@ public:
     bool hasEnded() const { return m_ended.load(std::memory_order_acquire); }
     void setEnded() { m_ended.store(true, std::memory_order_release); }
 
-    // Sleeps until the monotonic time due, at most kSlice at once, so a stop is seen soon.
+    // Sleeps until the monotonic time due or a stop (see Pacing).
     void sleepUntil(double due);
+    void stop() override;
     // Sleeps until due; false when stopped before.
     bool waitUntil(double due);
     // The pause of a pass that found no packet.
@@ -64,6 +68,8 @@ private:
     int m_payloadType;
     int m_clockRate;
     std::atomic<bool> m_ended{false};
+    std::mutex m_waitMutex;
+    std::condition_variable m_waitCondition;
 
     static std::atomic<int> s_pacing;
     static std::atomic<double> s_scheduleDelay;
