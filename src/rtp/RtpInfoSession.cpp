@@ -2,13 +2,13 @@
 
 #include "CoreDeviceCapture.h"
 #include "RDLog.h"
-#include "RTPFileAudioReader.h"
-#include "RTPFilesAudioReader.h"
-#include "RTPAudioWriter.h"
-#include "RTPHttpWriter.h"
-#include "RTPSDKWriter.h"
 #include "RTPAudioPacket.h"
 #include "RTPAudioReader.h"
+#include "RTPAudioWriter.h"
+#include "RTPFileAudioReader.h"
+#include "RTPFilesAudioReader.h"
+#include "RTPHttpWriter.h"
+#include "RTPSDKWriter.h"
 #include "RtpInfoSessionObserver.h"
 #include "RtpInfoSessionSchedule.h"
 #include "RtpInfoSessionSendThread.h"
@@ -125,7 +125,6 @@ void RtpInfoSession::unlock()
 
 RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
 {
-    (void)info;
     switch (kind) {
     case kSourceSdk: {
         std::shared_ptr<VexaClient> client;
@@ -169,8 +168,8 @@ RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
         return bell;
     }
     case kSourceStream:
-        // The stream URL source (RTPStreamAudioReader, with this session as its observer and the
-        // record's streamUrl) is made here once it exists.
+        // Here the stream URL source: an RTPStreamAudioReader with this session as its observer
+        // (the stream face) and the record's streamUrl.
     default:
         return nullptr;
     }
@@ -178,12 +177,15 @@ RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
 
 RTPAudioReader* RtpInfoSession::createTalkSource(const std::shared_ptr<VexaClient>& client)
 {
+    // Here the remote-app source: an RTPSDKReader given the client.
     (void)client;
     return nullptr;
 }
 
 int RtpInfoSession::findSipSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader)
 {
+    // Here the SIP call's source: the SIP manager's channel whose account id is the record's
+    // id; with calls, the first call's device (its RTPAudioReader face) and the device itself.
     (void)info;
     (void)device;
     (void)reader;
@@ -192,6 +194,7 @@ int RtpInfoSession::findSipSource(const RtpInfo& info, std::shared_ptr<void>* de
 
 void RtpInfoSession::endSipCalls(const RtpInfo& info)
 {
+    // Here: the SIP manager's channel with the record's id ends all its calls.
     (void)info;
 }
 
@@ -524,8 +527,8 @@ RtpLayerSession* RtpInfoSession::startSession(const RtpInfo& info, int clockRate
         RDLOGLINE() << "rtp address \"" << info.address << "\" has no valid port, no rtp is sent";
         return nullptr;
     }
-    // Only a dotted-quad host is a destination: 0.0.0.0, which an unreadable host once became,
-    // would reach this very machine.
+    // Only a dotted-quad host other than 0.0.0.0 is a destination: Linux hands datagrams for
+    // 0.0.0.0 to this very machine.
     const std::string host = parts[0].toStdString();
     in_addr parsed;
     if (inet_pton(AF_INET, host.c_str(), &parsed) != 1 || parsed.s_addr == htonl(INADDR_ANY)) {

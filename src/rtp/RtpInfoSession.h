@@ -11,9 +11,9 @@
 
 class RTPAudioPacket;
 class RTPAudioReader;
+class RTPAudioWriter;
 class RTPFileAudioReader;
 class RTPFilesAudioReader;
-class RTPAudioWriter;
 class RtpInfoSessionObserver;
 class RtpInfoSessionSendThread;
 class RtpLayerSession;
@@ -21,13 +21,22 @@ class VexaClient;
 
 // One playing channel: up to one source of each source kind, one send loop that takes the packet
 // of the highest-priority source on every pass, paces it on the monotonic clock and sends it as
-// RTP to the channel's address, and the sinks that get every packet sent.
+// RTP to the channel's address, and the sinks that get every packet sent. The channel manager
+// makes and drives it; every call comes from the manager (under its session-list lock), the
+// send thread or the readers' threads (the observer faces only).
 //
-// Locks: the session lock guards the source slots and the send-loop pointer; the record has a
-// small lock of its own; the sink lock guards the sinks and is never held together with the
-// session lock by the send loop. Nobody waits for a thread (the send loop, a reader, a sink's)
-// while holding the session lock, except where the caller itself holds it (startTalk,
-// stopTalk, startListen, stopListen), and those threads never need it.
+// Locks: the session lock guards the source slots and the send loop; the record, the adapter
+// and the talk client have a small lock of their own; the sink lock guards the sinks, and the
+// send loop never holds it together with the session lock. Sources are started and stopped,
+// the send thread joined and the sinks closed outside the session lock, except in startTalk,
+// stopTalk, startListen and stopListen, whose caller holds it; the threads those wait for
+// (the remote-app reader's and sink's) never take it.
+//
+// The observer is called on the send thread (started, source changed, finished) and on the
+// readers' threads (the rest), never with the session lock held; the threads that stop a
+// session wait for both, so the observer must not take locks such a stopper may hold.
+// The stream source's observer face (RTPStreamAudioReaderObserver: onOpened and onEnd passed on
+// as onStreamOpened and onStreamEnd) joins the two below with that source.
 class RtpInfoSession : public RTPFilesAudioReaderObserver, public RTPFileAudioReaderObserver
 {
 public:
@@ -144,24 +153,27 @@ private:
     };
 
     static int slotIndex(int source);
-    // Under the session lock: the playlist source, null when there is none.
-    RTPFilesAudioReader* playlist();
-    // Under the session lock.
-    int attachSipSource(Slot& slot, const RtpInfo& info, int startedType);
-    int sourcePayloadType(const RtpInfo& info) const;
     // A reader that will not start is stopped and deleted; whether it started.
     static bool startReader(RTPAudioReader* reader);
+    static void closeWriter(RTPAudioWriter* writer);
+
+    // Under the session lock.
+    RTPFilesAudioReader* playlist();
+    int attachSipSource(Slot& slot, const RtpInfo& info, int startedType);
+    // What new sources deliver and what a new listener is opened with: the running loop's codec,
+    // else the record's.
+    int sourcePayloadType(const RtpInfo& info) const;
+    Codec sendCodec(const RtpInfo& info) const;
     int startSend();
     RtpLayerSession* startSession(const RtpInfo& info, int clockRate);
     RTPAudioPacket* readPacket(int* source);
     bool allFinished();
-    // The loop and the HTTP sink, and with listener the remote-app sink too.
+    // Takes the loop and the HTTP sink off the session, with listener the remote-app sink too.
     Detached detachSend(bool listener);
-    Codec sendCodec(const RtpInfo& info) const;
     Slot takeSlot(int index);
+
     // Without the session lock.
     void finishSend(Detached& detached);
-    static void closeWriter(RTPAudioWriter* writer);
     void dropSlot(Slot& slot, const RtpInfo& info);
     void notifyStarted();
     void notifyFinished();
