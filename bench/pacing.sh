@@ -8,8 +8,9 @@
 # sonaris-bench-send, then with one gst-launch-1.0 pipeline of as many branches
 # (decodebin ! ... ! rtppcmupay ! udpsink sync=true), and prints for each run the packet count,
 # the p50/p99/max lateness of every packet against its RTP timestamp, the drift per minute and
-# the sender's CPU per channel (user + system time over run time, in % of one core); then the
-# ratios of ours to GStreamer's. EXTRA="--pacing 1ms" (or "--delay 0") passes options to the
+# the sender's CPU per channel (user + system time over run time, in % of one core; for ours
+# also split into the send threads' and the source reader threads' share); then the ratios of
+# ours to GStreamer's. EXTRA="--pacing 1ms" (or "--delay 0") passes options to the
 # driver for comparison runs; GST=0 leaves GStreamer out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,6 +36,32 @@ tone="$work/tone.mp3"
 ffmpeg -v error -f lavfi -i "sine=frequency=440:duration=$((seconds + 30))" -ac 2 -ar 44100 \
   -c:a libmp3lame -b:a 128k "$tone"
 
+# Clock ticks used so far by the threads of process $1, summed by thread name.
+thread_ticks() {
+  local task comm stat rest
+  for task in /proc/"$1"/task/*; do
+    read -r comm <"$task/comm" 2>/dev/null || continue
+    stat=$(<"$task/stat") 2>/dev/null || continue
+    rest=${stat##*) }
+    read -r -a fields <<<"$rest"
+    echo "$comm $((fields[11] + fields[12]))"
+  done | awk '{ t[$1] += $2 } END { for (k in t) print k, t[k] }' | sort
+}
+
+# CPU per channel of the send threads and the reader threads of process $1 over the middle of
+# the run, in % of one core; printed to $2.
+sample_threads() {
+  local pid="$1" out="$2" count="$3" ticks
+  ticks=$(getconf CLK_TCK)
+  sleep 3
+  thread_ticks "$pid" >"$work/ticks.a"
+  sleep "$((seconds - 5))"
+  thread_ticks "$pid" >"$work/ticks.b"
+  join "$work/ticks.a" "$work/ticks.b" | awk -v hz="$ticks" -v s="$((seconds - 5))" -v n="$count" \
+    '$1 ~ /^RtpInfoSession/ { send += $3 - $2 } $1 ~ /Reader$/ { read += $3 - $2 }
+     END { printf "%.3f %.3f\n", send / hz / s / n * 100, read / hz / s / n * 100 }' >"$out"
+}
+
 # run LABEL CHANNELS COMMAND...: receives while COMMAND sends; prints the receiver's figures
 # and the CPU per channel; leaves "lateness p99" and "cpu" in LAST_P99 / LAST_CPU.
 run() {
@@ -45,14 +72,27 @@ run() {
   local recv_pid=$!
   sleep 0.5
   local TIMEFORMAT='%R %U %S'
-  { time "$@" >/dev/null 2>>"$work/errors.txt"; } 2>"$work/time.txt" || true
+  echo "- -" >"$work/threads.txt"
+  {
+    time {
+      "$@" >/dev/null 2>>"$work/errors.txt" &
+      local pid=$! sampler=""
+      if [[ "$label" == sonaris ]]; then
+        sample_threads "$pid" "$work/threads.txt" "$count" &
+        sampler=$!
+      fi
+      wait "$pid" || true
+      [[ -z "$sampler" ]] || wait "$sampler"
+    }
+  } 2>"$work/time.txt"
   wait "$recv_pid"
   read -r real user sys <"$work/time.txt"
   local cpu
   cpu=$(awk -v u="$user" -v s="$sys" -v r="$real" -v n="$count" 'BEGIN { printf "%.3f", (u + s) / r / n * 100 }')
   read -r _ _ packets _ p50 _ p99 _ max _ drift <"$work/recv.txt"
-  printf "%-10s %4d  %8d  %7.3f %7.3f %7.3f  %8.3f  %8s\n" "$label" "$count" "$packets" "$p50" "$p99" "$max" \
-    "$drift" "$cpu"
+  read -r send_cpu read_cpu <"$work/threads.txt"
+  printf "%-10s %4d  %8d  %7.3f %7.3f %7.3f  %8.3f  %8s  %7s %7s\n" "$label" "$count" "$packets" "$p50" "$p99" \
+    "$max" "$drift" "$cpu" "$send_cpu" "$read_cpu"
   LAST_P99="$p99"
   LAST_CPU="$cpu"
 }
@@ -67,7 +107,8 @@ gst_pipeline() {
   echo "$pipeline"
 }
 
-printf "%-10s %4s  %8s  %7s %7s %7s  %8s  %8s\n" sender ch packets "p50 ms" "p99 ms" "max ms" "drift/min" "cpu %/ch"
+printf "%-10s %4s  %8s  %7s %7s %7s  %8s  %8s  %7s %7s\n" sender ch packets "p50 ms" "p99 ms" "max ms" \
+  "drift/min" "cpu %/ch" "send" "readers"
 for count in $channels_list; do
   # shellcheck disable=SC2086
   run sonaris "$count" "$driver" --file "$tone" --codec 0 --to "127.0.0.1:$port" --channels "$count" \
