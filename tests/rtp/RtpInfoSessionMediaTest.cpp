@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <future>
 #include <thread>
 
 namespace {
@@ -261,4 +262,70 @@ TEST_F(RtpInfoSessionMediaTest, PlaylistStatusSeekAndJump)
     const TestTone::Result result = measure(0, 440.0, firstAfter(jumped + 0.1));
     ASSERT_TRUE(result.decoded);
     EXPECT_NEAR(result.frequency, 440.0, 5.0);
+}
+
+// Real readers started and stopped from two threads while their callbacks come in and the
+// session's own ends are queued to an event thread, as the channel manager does it.
+TEST_F(RtpInfoSessionMediaTest, ReadersStartAndStopFromTwoThreads)
+{
+    const QString music = tone(QStringLiteral("music"), 1000.0, 5.0);
+    const QString bell = tone(QStringLiteral("bell"), 440.0, 0.3, RTPReaderFixtures::Pcm16Wav);
+    struct Queueing : RtpSessionRecorder
+    {
+        std::atomic<int> pending{0};
+        void onSessionFinished(RtpInfoSession* session) override
+        {
+            RtpSessionRecorder::onSessionFinished(session);
+            ++pending;
+        }
+    } observer;
+    RtpInfoSession session;
+    session.setObserver(&observer);
+    RtpInfo info = channel(0, 1);
+    info.playlist = {music};
+    info.bellPath = bell;
+    session.setRtpInfo(info);
+    std::mutex listMutex;
+    std::atomic<bool> done{false};
+    std::thread events([&] {
+        while (!done) {
+            if (observer.pending.exchange(0) > 0) {
+                std::lock_guard<std::mutex> lock(listMutex);
+                if (session.currentSource() == 0 || !session.isSending())
+                    session.stopAll(5);
+            }
+            RtpSessionFakeSources::sleepMs(1);
+        }
+    });
+    auto worker = [&](int kind) {
+        for (int i = 0; i < 60; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(listMutex);
+                if (session.hasSource(kind))
+                    session.stopSource(kind, 1);
+                session.startSource(kind, 1);
+            }
+            RtpSessionFakeSources::sleepMs(i % 7);
+            std::lock_guard<std::mutex> lock(listMutex);
+            if (i % 3 == 0) {
+                session.stopAll(6);
+            } else {
+                session.stopSource(kind, 6);
+                if (session.currentSource() == 0)
+                    session.stopSend();
+            }
+        }
+    };
+    auto run = std::async(std::launch::async, [&] {
+        std::thread a(worker, 1), b(worker, 32);
+        a.join();
+        b.join();
+    });
+    ASSERT_EQ(run.wait_for(std::chrono::seconds(120)), std::future_status::ready) << "deadlock";
+    done = true;
+    events.join();
+    session.stopAll(6);
+    EXPECT_EQ(observer.started.load(), observer.finished.load());
+    EXPECT_GT(observer.itemsOpened.load(), 0);
+    EXPECT_GT(receiver.count(), 0);
 }
