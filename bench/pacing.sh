@@ -4,20 +4,20 @@
 #   bench/pacing.sh [BUILD_DIR]
 #
 # For every channel count in CHANNELS (default "1 64") it plays a 44.1 kHz stereo MP3 tone as
-# G.711 (PCMU, 20 ms packets) to 127.0.0.1 for SECONDS (default 60) seconds, first with
+# G.711 (PCMU, 20 ms packets) to 127.0.0.1 for SECONDS_RUN (default 60) seconds, first with
 # sonaris-bench-send, then with one gst-launch-1.0 pipeline of as many branches
 # (decodebin ! ... ! rtppcmupay ! udpsink sync=true), and prints for each run the packet count,
 # the p50/p99/max lateness of every packet against its RTP timestamp, the drift per minute and
 # the sender's CPU per channel (user + system time over run time, in % of one core; for ours
 # also split into the send threads' and the source reader threads' share); then the ratios of
-# ours to GStreamer's. EXTRA="--pacing 1ms" (or "--delay 0") passes options to the
+# ours to GStreamer's. EXTRA="--pacing nanosleep", "--pacing 1ms" or "--delay 0" passes options to the
 # driver for comparison runs; GST=0 leaves GStreamer out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build="${1:-build}"
 channels_list="${CHANNELS:-1 64}"
-seconds="${SECONDS_PER_RUN:-${SECONDS_RUN:-60}}"
+seconds="${SECONDS_RUN:-60}"
 port="${PORT:-42000}"
 extra="${EXTRA:-}"
 driver="$build/bench/send/sonaris-bench-send"
