@@ -111,6 +111,23 @@ protected:
         return RtpSessionFakeSources::waitUntil(condition, timeoutMs);
     }
     static void sleepMs(int ms) { RtpSessionFakeSources::sleepMs(ms); }
+    // Waits until the observers have heard nothing new for quietMs and condition holds.
+    bool waitQuiet(const std::function<bool()>& condition, int timeoutMs, int quietMs = 500)
+    {
+        size_t heard = recorder.notices().size();
+        auto since = std::chrono::steady_clock::now();
+        return waitUntil(
+            [&] {
+                const size_t now = recorder.notices().size();
+                if (now != heard) {
+                    heard = now;
+                    since = std::chrono::steady_clock::now();
+                    return false;
+                }
+                return std::chrono::steady_clock::now() - since > std::chrono::milliseconds(quietMs) && condition();
+            },
+            timeoutMs);
+    }
 
     RtpEngineHostDouble host;
     RtpSessionReceiver receiver;

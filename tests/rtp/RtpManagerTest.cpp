@@ -28,12 +28,12 @@ protected:
     // Waits until the channel's notices end with a stop and nothing more comes for a moment.
     bool waitStopped(int id, int timeoutMs = 10000)
     {
-        return waitUntil(
+        return waitQuiet(
             [&] {
                 const std::string kinds = recorder.sequence(id);
                 return !kinds.empty() && kinds.back() == 'P' && manager->sessionCount() == 0;
             },
-            timeoutMs);
+            timeoutMs, 300);
     }
 
     RtpSessionFakeSources sources;
@@ -59,7 +59,6 @@ TEST_F(RtpManagerTest, BellChannelEndsByItself)
     EXPECT_EQ(live.startedType, RtpManager::kTriggerManual);
 
     ASSERT_TRUE(waitStopped(info.id));
-    sleepMs(300); // nothing more follows
     EXPECT_EQ(recorder.count('S', info.id), 1);
     EXPECT_EQ(recorder.count('P', info.id), 1);
     EXPECT_TRUE(recorder.wellOrdered(info.id)) << recorder.sequence(info.id);
@@ -89,7 +88,6 @@ TEST_F(RtpManagerTest, PlaylistThatRunsOutIsRemovedAndStoppedOnce)
     ASSERT_TRUE(QFile::remove(file));
 
     ASSERT_TRUE(waitStopped(info.id));
-    sleepMs(300);
     EXPECT_EQ(recorder.count('S', info.id), 1);
     EXPECT_EQ(recorder.count('P', info.id), 1);
     EXPECT_TRUE(recorder.wellOrdered(info.id)) << recorder.sequence(info.id);
