@@ -257,10 +257,6 @@ TEST_F(RtpManagerTest, StartupAddAndShutdownOrder)
     EXPECT_GE(ended, 0);
     EXPECT_GT(unregistered, ended);
     EXPECT_GT(uninit, unregistered);
-    {
-        std::lock_guard<std::mutex> lock(sip->mutex);
-        sip->lastDevice.reset();
-    }
     EXPECT_EQ(sip->devicesAlive.load(), 0);
 }
 

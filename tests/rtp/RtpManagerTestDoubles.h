@@ -63,7 +63,6 @@ public:
         int port = 0;
         std::map<int, int> registration;        // channel id -> state
         std::set<int> callChannels;              // channels with a call
-        std::shared_ptr<RtpSessionFakeReader> lastDevice;
         std::atomic<int> devicesAlive{0};
 
         void setCall(int id, bool present)
@@ -125,14 +124,14 @@ public:
         std::lock_guard<std::mutex> lock(m_state->mutex);
         if (!m_state->callChannels.count(info.id))
             return -1;
-        std::shared_ptr<State> state = m_state;
-        ++state->devicesAlive;
+        ++m_state->devicesAlive;
+        std::weak_ptr<State> state = m_state;
         auto made = std::shared_ptr<RtpSessionFakeReader>(new RtpSessionFakeReader(64), [state](RtpSessionFakeReader* r) {
-            --state->devicesAlive;
+            if (auto alive = state.lock())
+                --alive->devicesAlive;
             delete r;
         });
         made->setPayloadType(0);
-        m_state->lastDevice = made;
         *device = made;
         *reader = made.get();
         return 0;
