@@ -46,6 +46,8 @@ RtpManager* RtpManager::createInstance()
 RtpManager* RtpManager::createInstance(RtpManager* manager)
 {
     std::lock_guard<std::mutex> life(lifeMutex());
+    if (!manager)
+        return g_instance.load();
     if (RtpManager* existing = g_instance.load()) {
         if (manager != existing)
             delete manager;
