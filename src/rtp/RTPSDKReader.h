@@ -41,6 +41,8 @@ public:
     void reset() override;
     // Frames dropped since start.
     int dropped() const { return m_input.dropped(); }
+    // Converted packets waiting for read().
+    int queued() const { return m_input.queued(); }
 
 private:
     friend class RTPSDKReaderThread;

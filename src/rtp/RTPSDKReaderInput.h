@@ -67,6 +67,8 @@ public:
     void clear();
     // Frames dropped since open.
     int dropped() const;
+    // Packets waiting to be taken.
+    int queued() const { return m_ready.count(); }
 
 private:
     void noteDrop(const QString& why);
