@@ -9,11 +9,7 @@
 #include "VexaAudioPacket.h"
 #include "VexaClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "../../tests/rtp/RTPStalledServer.h"
 
 #include <algorithm>
 #include <atomic>
@@ -27,60 +23,9 @@
 
 namespace {
 
-// Accepts connections on 127.0.0.1 and never answers.
-class SilentServer
-{
-public:
-    SilentServer()
-    {
-        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0
-            || ::listen(m_listener, 64) != 0
-            || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return;
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] {
-            while (!m_stop) {
-                pollfd p{m_listener, POLLIN, 0};
-                if (::poll(&p, 1, 10) <= 0)
-                    continue;
-                const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0) {
-                    m_clients.push_back(fd);
-                    ++m_accepted;
-                }
-            }
-        });
-    }
-    ~SilentServer()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        for (int fd : m_clients)
-            ::close(fd);
-        if (m_listener >= 0)
-            ::close(m_listener);
-    }
-    int port() const { return m_port; }
-    int accepted() const { return m_accepted; }
-
-private:
-    int m_listener = -1;
-    int m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_accepted{0};
-    std::vector<int> m_clients;
-    std::thread m_thread;
-};
-
 void stopLatency()
 {
-    SilentServer server;
+    RTPStalledServer server;
     if (server.port() == 0) {
         std::printf("stop during a hanging open: no server\n");
         return;
@@ -89,18 +34,15 @@ void stopLatency()
     for (int i = 0; i < 20; ++i) {
         RTPStreamAudioReader reader;
         reader.setUrl(QStringLiteral("http://127.0.0.1:%1/radio.mp3").arg(server.port()));
-        const int before = server.accepted();
-        reader.start();
-        while (server.accepted() == before)
-            RDThread::msleep(1);
-        RDThread::msleep(100 + 13 * i % 100);
-        const double began = RDThread::tickTime();
-        reader.stop();
-        took.push_back((RDThread::tickTime() - began) * 1000);
+        const double seconds = server.timeStopDuringOpen(&reader);
+        if (seconds >= 0)
+            took.push_back(seconds * 1000);
     }
+    if (took.empty())
+        return;
     std::sort(took.begin(), took.end());
-    std::printf("stop during a hanging stream open, 20 stops: min %.0f ms, median %.0f ms, max %.0f ms\n",
-                took.front(), took[took.size() / 2], took.back());
+    std::printf("stop during a hanging stream open, %zu stops: min %.0f ms, median %.0f ms, max %.0f ms\n",
+                took.size(), took.front(), took[took.size() / 2], took.back());
 }
 
 class SteadyApp : public VexaClient
