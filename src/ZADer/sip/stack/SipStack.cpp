@@ -2272,16 +2272,23 @@ sdp_message_t* SipStack::remoteSdp(int tid)
     if (!type || !SipText::equalsIgnoreCase(type->type, "application") ||
         !SipText::equalsIgnoreCase(type->subtype, "sdp"))
         return nullptr;
+    return parseSdp(body->body, body->length);
+}
+
+sdp_message_t* SipStack::parseSdp(const char* text, size_t length)
+{
+    if (!text || length == 0)
+        return nullptr;
     // libosip2's SDP parser reads past the end of a text whose last line has no line end: end
     // the text with CRLF and leave NUL bytes behind it.
-    std::string text(body->body, body->length);
-    if (text.empty() || text.back() != '\n')
-        text += "\r\n";
-    text.append(16, '\0');
+    std::string padded(text, length);
+    if (padded.back() != '\n')
+        padded += "\r\n";
+    padded.append(16, '\0');
     sdp_message_t* sdp = nullptr;
     if (sdp_message_init(&sdp) != 0)
         return nullptr;
-    if (sdp_message_parse(sdp, text.c_str()) != 0) {
+    if (sdp_message_parse(sdp, padded.c_str()) != 0) {
         sdp_message_free(sdp);
         return nullptr;
     }

@@ -93,6 +93,8 @@ public:
     // The parsed SDP body of a server transaction's request (caller frees with
     // sdp_message_free); null when there is none, it is not application/sdp, or it is broken.
     sdp_message_t* remoteSdp(int tid);
+    // A description given as text (caller frees); null when it does not parse.
+    static sdp_message_t* parseSdp(const char* text, size_t length);
     // The first m-line of that kind ("audio", "video"); its c= line, else the session's.
     static sdp_media_t* firstMedia(sdp_message_t* sdp, const char* kind);
     static sdp_connection_t* connectionOf(sdp_message_t* sdp, sdp_media_t* media);

@@ -1,0 +1,36 @@
+#include "SipNameAddr.h"
+
+#include "RDString.h"
+
+#include <osipparser2/osip_parser.h>
+
+SipNameAddr SipNameAddr::fromHeader(const osip_from* header)
+{
+    SipNameAddr result;
+    if (!header)
+        return result;
+    result.displayName = unquoteDisplayName(stringFromCStr(header->displayname));
+    if (const osip_uri_t* uri = header->url) {
+        result.scheme = stringFromCStr(uri->scheme);
+        result.username = stringFromCStr(uri->username);
+        result.password = stringFromCStr(uri->password);
+        result.host = stringFromCStr(uri->host);
+        result.port = portOf(uri->port);
+    }
+    return result;
+}
+
+std::string SipNameAddr::unquoteDisplayName(const std::string& text)
+{
+    if (text.size() > 1 && text.front() == '"' && text.back() == '"')
+        return text.substr(1, text.size() - 2);
+    return text;
+}
+
+int SipNameAddr::portOf(const char* text)
+{
+    if (isEmptyString(text))
+        return kDefaultPort;
+    const int port = toInt(text, -1);
+    return port >= 1 && port <= 65535 ? port : kDefaultPort;
+}

@@ -1,0 +1,130 @@
+#include "RtpInfoSessionSendThread.h"
+
+#include "RtpInfoSession.h"
+#include "RtpLayerSession.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cerrno>
+#include <cmath>
+#include <ctime>
+
+std::atomic<int> RtpInfoSessionSendThread::s_pacing{kPacingWait};
+std::atomic<double> RtpInfoSessionSendThread::s_scheduleDelay{kScheduleDelay};
+
+namespace {
+
+timespec toTimespec(double seconds)
+{
+    timespec ts;
+    ts.tv_sec = time_t(std::floor(seconds));
+    ts.tv_nsec = long((seconds - double(ts.tv_sec)) * 1e9);
+    if (ts.tv_nsec >= 1000000000L) {
+        ts.tv_sec += 1;
+        ts.tv_nsec -= 1000000000L;
+    }
+    return ts;
+}
+
+void sleepFor(double seconds)
+{
+    timespec ts = toTimespec(seconds);
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+RtpInfoSessionSendThread::RtpInfoSessionSendThread(RtpInfoSession* session, RtpLayerSession* rtp, int payloadType,
+                                                   int clockRate)
+    : m_session(session), m_rtp(rtp), m_payloadType(payloadType), m_clockRate(clockRate)
+{
+    setName("RtpInfoSessionSend");
+}
+
+RtpInfoSessionSendThread::~RtpInfoSessionSendThread()
+{
+    delete m_rtp;
+}
+
+RtpLayerSession* RtpInfoSessionSendThread::takeRtp()
+{
+    RtpLayerSession* rtp = m_rtp;
+    m_rtp = nullptr;
+    return rtp;
+}
+
+void RtpInfoSessionSendThread::run()
+{
+    m_session->doSend(this);
+}
+
+double RtpInfoSessionSendThread::monotonicNow()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+void RtpInfoSessionSendThread::stop()
+{
+    RDThread::stop();
+    std::lock_guard<std::mutex> lock(m_waitMutex);
+    m_waitCondition.notify_all();
+}
+
+void RtpInfoSessionSendThread::sleepUntil(double due)
+{
+    const Pacing mode = pacing();
+    if (mode == kPacingMillisecond) {
+        sleepFor(0.001);
+        return;
+    }
+    if (mode == kPacingWait) {
+        // steady_clock is CLOCK_MONOTONIC, the clock of the due times.
+        const auto deadline = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(due)));
+        std::unique_lock<std::mutex> lock(m_waitMutex);
+        m_waitCondition.wait_until(lock, deadline, [this] { return isStop(); });
+        return;
+    }
+    const double now = monotonicNow();
+    const timespec deadline = toTimespec(std::min(due, now + kSlice));
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
+bool RtpInfoSessionSendThread::waitUntil(double due)
+{
+    while (!isStop()) {
+        if (monotonicNow() >= due)
+            return true;
+        sleepUntil(due);
+    }
+    return false;
+}
+
+void RtpInfoSessionSendThread::idle()
+{
+    sleepFor(0.001);
+}
+
+void RtpInfoSessionSendThread::setPacing(Pacing pacing)
+{
+    s_pacing.store(pacing, std::memory_order_relaxed);
+}
+
+RtpInfoSessionSendThread::Pacing RtpInfoSessionSendThread::pacing()
+{
+    return Pacing(s_pacing.load(std::memory_order_relaxed));
+}
+
+void RtpInfoSessionSendThread::setScheduleDelay(double seconds)
+{
+    s_scheduleDelay.store(seconds > 0 ? seconds : 0, std::memory_order_relaxed);
+}
+
+double RtpInfoSessionSendThread::scheduleDelay()
+{
+    return s_scheduleDelay.load(std::memory_order_relaxed);
+}
