@@ -8,7 +8,9 @@
 #include "RTPFileAudioReader.h"
 #include "RTPFilesAudioReader.h"
 #include "RTPHttpWriter.h"
+#include "RTPSDKReader.h"
 #include "RTPSDKWriter.h"
+#include "RTPStreamAudioReader.h"
 #include "RtpInfoSessionObserver.h"
 #include "RtpInfoSessionSchedule.h"
 #include "RtpInfoSessionSendThread.h"
@@ -167,9 +169,12 @@ RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
         }
         return bell;
     }
-    case kSourceStream:
-        // Here the stream URL source: an RTPStreamAudioReader with this session as its observer
-        // (the stream face) and the record's streamUrl.
+    case kSourceStream: {
+        auto* stream = new RTPStreamAudioReader;
+        stream->setObserver(this);
+        stream->setUrl(info.streamUrl);
+        return stream;
+    }
     default:
         return nullptr;
     }
@@ -177,9 +182,9 @@ RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
 
 RTPAudioReader* RtpInfoSession::createTalkSource(const std::shared_ptr<VexaClient>& client)
 {
-    // Here the remote-app source: an RTPSDKReader given the client.
-    (void)client;
-    return nullptr;
+    auto* talk = new RTPSDKReader;
+    talk->setClient(client);
+    return talk;
 }
 
 int RtpInfoSession::findSipSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader)
@@ -460,6 +465,18 @@ void RtpInfoSession::onFinished(RTPFileAudioReader*)
 {
     if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
         observer->onFileFinished(this);
+}
+
+void RtpInfoSession::onOpened(RTPStreamAudioReader*)
+{
+    if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
+        observer->onStreamOpened(this);
+}
+
+void RtpInfoSession::onEnd(RTPStreamAudioReader*)
+{
+    if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
+        observer->onStreamEnd(this);
 }
 
 RtpInfoSession::Codec RtpInfoSession::sendCodec(const RtpInfo& info) const

@@ -3,11 +3,16 @@
 #include "RTPAudioPacketQueue.h"
 #include "RTPReaderDrain.h"
 #include "RTPReaderFixtures.h"
+#include "RtpInfoSession.h"
+#include "RtpPortManagerScope.h"
+#include "RtpSessionFakeSources.h"
+#include "RtpSessionReceiver.h"
 
 #include "../VexaSDK/FakeVexaClient.h"
 #include "TestLogFile.h"
 #include "TestMedia.h"
 #include "TestSupport.h"
+#include "TestTone.h"
 
 #include <gtest/gtest.h>
 
@@ -552,6 +557,68 @@ TEST_F(RTPSDKReaderTest, ReadResetAndRestartWhileFramesFlow)
     done = true;
     app.join();
     sendLoop.join();
+}
+
+// A remote app talks on a channel that plays its playlist: the channel's RTP output carries the
+// app's voice, converted to the channel's codec, for as long as it talks, and the playlist again
+// once the talk ends.
+TEST_F(RTPSDKReaderTest, AppTalksOverAChannelsPlaylist)
+{
+    needFfmpeg();
+    RtpPortManagerScope ports;
+    RtpSessionReceiver receiver;
+    ASSERT_TRUE(receiver.start());
+    const QString playlist = RTPReaderFixtures::tone(dir, "music", 440, 30, RTPReaderFixtures::Mp3);
+    ASSERT_FALSE(playlist.isEmpty());
+    const Frames voice = g711Frames(dir, "alaw", 880, 2.0);
+    ASSERT_EQ(voice.size(), 100u);
+
+    RtpInfoSession session;
+    RtpInfo info = RtpSessionFakeSources::channel(receiver.port(), 0);
+    info.source = RtpInfoSession::kSourcePlaylist;
+    info.playlist = {playlist};
+    session.setRtpInfo(info);
+    ASSERT_EQ(session.startSource(RtpInfoSession::kSourcePlaylist, 1), 0);
+    ASSERT_TRUE(receiver.waitFor(50, 10000));
+
+    session.lock();
+    const int talking = session.startTalk(client);
+    session.unlock();
+    ASSERT_EQ(talking, 0);
+    EXPECT_EQ(session.currentSource(), RtpInfoSession::kSourceSdk);
+    const double talkBegan = RtpSessionReceiver::now();
+    // The app speaks in real time.
+    for (size_t i = 0; i < voice.size(); ++i) {
+        client->receive(voice[i]);
+        RtpSessionFakeSources::sleepMs(int(std::lround((talkBegan + (i + 1) * 0.02 - RtpSessionReceiver::now()) * 1000)));
+    }
+    RtpSessionFakeSources::sleepMs(300);
+    const double talkEnded = RtpSessionReceiver::now();
+    session.lock();
+    session.stopTalk();
+    session.unlock();
+    EXPECT_EQ(session.currentSource(), RtpInfoSession::kSourcePlaylist);
+    const size_t after = size_t(receiver.count());
+    ASSERT_TRUE(receiver.waitFor(int(after) + 75, 5000));
+    session.stopAll(6);
+
+    const auto packets = receiver.packets();
+    size_t from = 0;
+    while (from < packets.size() && packets[from].arrival < talkBegan)
+        ++from;
+    size_t to = from;
+    while (to < packets.size() && packets[to].arrival < talkEnded)
+        ++to;
+    // About the voice's two seconds went out during the talk (the rest of that time nothing).
+    EXPECT_NEAR(double(to - from), 100.0, 10.0);
+    const TestTone::Result talk =
+        TestTone::measure(receiver.payloadBytes(from, to), RTPPacketTone::decodeArguments(0), 8000, 880);
+    ASSERT_TRUE(talk.decoded);
+    EXPECT_NEAR(talk.frequency, 880, 5);
+    const TestTone::Result music =
+        TestTone::measure(receiver.payloadBytes(after), RTPPacketTone::decodeArguments(0), 8000, 440);
+    ASSERT_TRUE(music.decoded);
+    EXPECT_NEAR(music.frequency, 440, 5);
 }
 
 } // namespace

@@ -4,9 +4,15 @@
 #include "RTPReaderFixtures.h"
 #include "RTPStalledServer.h"
 #include "RTPToneHttpServer.h"
+#include "RtpInfoSession.h"
+#include "RtpPortManagerScope.h"
+#include "RtpSessionFakeSources.h"
+#include "RtpSessionReceiver.h"
+#include "RtpSessionRecorder.h"
 
 #include "TestLogFile.h"
 #include "TestSupport.h"
+#include "TestTone.h"
 
 #include <gtest/gtest.h>
 
@@ -365,6 +371,64 @@ TEST_F(RTPStreamAudioReaderTest, StartResetStopWhileAnotherThreadReads)
     }
     EXPECT_EQ(consumer.finish(), 0);
     EXPECT_GT(server.accepted(), 10);
+}
+
+// A channel whose source is an internet radio: its RTP output is the radio's tone; when the
+// radio's server dies the channel stays on, silent, and plays the server's new stream once it is
+// back, 5 seconds after the loss.
+TEST_F(RTPStreamAudioReaderTest, ChannelPlaysARadioThatGoesAndComesBack)
+{
+    RtpPortManagerScope ports;
+    RtpSessionReceiver receiver;
+    ASSERT_TRUE(receiver.start());
+    RtpSessionRecorder recorder;
+    RTPToneHttpServer server;
+    const int port = RTPToneHttpServer::freePort();
+    ASSERT_TRUE(server.start(port, 440));
+    RtpInfoSession session;
+    session.setObserver(&recorder);
+    RtpInfo info = RtpSessionFakeSources::channel(receiver.port(), 0);
+    info.source = RtpInfoSession::kSourceStream;
+    info.streamUrl = server.url();
+    session.setRtpInfo(info);
+    ASSERT_EQ(session.startSource(RtpInfoSession::kSourceStream, 1), 0);
+    ASSERT_TRUE(receiver.waitFor(100, 15000));
+    EXPECT_EQ(recorder.streamsOpened, 1);
+    const TestTone::Result first = TestTone::measure(receiver.payloadBytes(), RTPPacketTone::decodeArguments(0), 8000, 440);
+    ASSERT_TRUE(first.decoded);
+    EXPECT_NEAR(first.frequency, 440, 5);
+
+    server.kill();
+    const double killed = RtpSessionReceiver::now();
+    RtpSessionFakeSources::sleepMs(500);
+    ASSERT_TRUE(server.start(port, 660));
+    ASSERT_TRUE(RtpSessionFakeSources::waitUntil([&] { return recorder.streamsOpened.load() == 2; }, 15000));
+    const size_t reopened = size_t(receiver.count());
+    ASSERT_TRUE(receiver.waitFor(int(reopened) + 75, 10000));
+    EXPECT_TRUE(session.isSending());
+    EXPECT_EQ(recorder.finished, 0);
+
+    // Nothing was sent between the loss and the reopen, apart from what was queued.
+    const auto packets = receiver.packets();
+    size_t resumed = 0;
+    double gap = 0;
+    for (size_t i = 1; i < packets.size(); ++i) {
+        if (packets[i].arrival > killed && packets[i].arrival - packets[i - 1].arrival > gap) {
+            gap = packets[i].arrival - packets[i - 1].arrival;
+            resumed = i;
+        }
+    }
+    EXPECT_GT(packets[resumed].arrival - killed, 4.9);
+    EXPECT_LT(packets[resumed].arrival - killed, 8.0);
+    const TestTone::Result second =
+        TestTone::measure(receiver.payloadBytes(resumed), RTPPacketTone::decodeArguments(0), 8000, 660);
+    ASSERT_TRUE(second.decoded);
+    EXPECT_NEAR(second.frequency, 660, 5);
+    for (const auto& p : packets)
+        EXPECT_EQ(p.payloadType, 0);
+
+    session.stopAll(6);
+    EXPECT_TRUE(receiver.waitForBye(2000));
 }
 
 } // namespace
