@@ -237,6 +237,7 @@ int RtpInfoSession::startSource(int source, int startedType)
     }
 
     int result = -1;
+    Detached endedMeanwhile;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (index >= 0 && !present) {
@@ -251,6 +252,16 @@ int RtpInfoSession::startSource(int source, int startedType)
                 result = 0;
             }
         }
+        // The loop may have ended between the two steps (its last source finished): a source
+        // placed now would be left without a loop, so that one is wound up and a new one begun.
+        if (m_sendThread && m_sendThread->hasEnded())
+            endedMeanwhile = detachSend(false);
+        else if (!m_sendThread)
+            startSend();
+    }
+    if (endedMeanwhile.thread) {
+        finishSend(endedMeanwhile);
+        std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_sendThread)
             startSend();
     }
