@@ -104,7 +104,8 @@ void RTPFileAudioReader::_run(RDThread* thread)
             continue;
         }
         if (m_queue.count() > kQueueCap) {
-            thread->sleepUntilStop(1);
+            // Over the cap the queue holds several packet times of audio: no need to poll.
+            thread->sleepUntilStop(kFullQueueWaitMs);
             continue;
         }
         const int ret = m_input.readPacket(sink);
@@ -138,7 +139,7 @@ void RTPFileAudioReader::_run(RDThread* thread)
             m_queue.clear();
             break;
         }
-        thread->sleepUntilStop(1);
+        thread->sleepUntilStop(kFullQueueWaitMs);
     }
     if (m_observer)
         m_observer->onFinished(this);

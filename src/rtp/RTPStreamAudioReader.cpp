@@ -112,7 +112,8 @@ void RTPStreamAudioReader::_run(RDThread* thread)
         if (m_resetRequest.exchange(false))
             _close();
         if (m_queue.count() > kQueueCap) {
-            thread->sleepUntilStop(1);
+            // Over the cap the queue holds several packet times of audio: no need to poll.
+            thread->sleepUntilStop(kFullQueueWaitMs);
             continue;
         }
         if (!m_input.isOpen() && !_open(thread)) {

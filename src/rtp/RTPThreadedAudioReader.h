@@ -26,6 +26,11 @@ public:
     int payloadType() override { return m_payloadType.load(); }
 
 protected:
+    // Waits of the reader threads: with a full queue there are several packet times of audio
+    // ahead, and a paced reader never sleeps past the next packet's due time.
+    static constexpr int kFullQueueWaitMs = 10;
+    static constexpr int kMaxWaitMs = 20;
+
     // Stops a running thread and empties the queue; the caller then resets its own state.
     void prepareStart();
     // Takes thread over and starts it; false (finished, thread freed) when it cannot run.
