@@ -16,13 +16,6 @@ namespace {
 // Within this of the time limit counts as reached: packet durations are not exact in binary.
 constexpr double kLimitSlack = 1e-9;
 
-void addTo(std::atomic<double>* sum, double value)
-{
-    double old = sum->load();
-    while (!sum->compare_exchange_weak(old, old + value)) {
-    }
-}
-
 } // namespace
 
 RTPFileAudioReader::RTPFileAudioReader() = default;
@@ -40,8 +33,7 @@ void RTPFileAudioReader::setPath(const QString& path)
 bool RTPFileAudioReader::start()
 {
     prepareStart();
-    m_firstRead = 0.0;
-    m_handedOut = 0.0;
+    resetPacing();
     m_resetRequest = false;
     return startThread(new RTPFileAudioReaderThread(this), "FileReader");
 }
@@ -49,23 +41,14 @@ bool RTPFileAudioReader::start()
 bool RTPFileAudioReader::_timeLimitReached() const
 {
     const double limit = m_timeLimit;
-    return limit > 0.0 && m_handedOut.load() >= limit - kLimitSlack;
+    return limit > 0.0 && handedOut() >= limit - kLimitSlack;
 }
 
 RTPAudioPacket* RTPFileAudioReader::read()
 {
     if (!isRunning() || _timeLimitReached())
         return nullptr;
-    const double now = RDThread::tickTime();
-    double first = m_firstRead.load();
-    if (first <= 0.0 && m_firstRead.compare_exchange_strong(first, now))
-        first = now;
-    if (m_handedOut.load() > now - first)
-        return nullptr;
-    RTPAudioPacket* packet = m_queue.pop();
-    if (packet)
-        addTo(&m_handedOut, packet->duration);
-    return packet;
+    return pacedPop();
 }
 
 void RTPFileAudioReader::reset()
@@ -121,7 +104,8 @@ void RTPFileAudioReader::_run(RDThread* thread)
             continue;
         }
         if (m_queue.count() > kQueueCap) {
-            thread->sleepUntilStop(1);
+            // Over the cap the queue holds several packet times of audio: no need to poll.
+            thread->sleepUntilStop(kFullQueueWaitMs);
             continue;
         }
         const int ret = m_input.readPacket(sink);
@@ -155,7 +139,7 @@ void RTPFileAudioReader::_run(RDThread* thread)
             m_queue.clear();
             break;
         }
-        thread->sleepUntilStop(1);
+        thread->sleepUntilStop(kFullQueueWaitMs);
     }
     if (m_observer)
         m_observer->onFinished(this);

@@ -39,7 +39,7 @@ public:
     // could be made. A file that does not open shows as onOpenFailed and finished.
     bool start() override;
     // The next packet once the durations handed out so far have passed on the clock since the
-    // first call; null otherwise.
+    // first packet; null otherwise (see pacedPop).
     RTPAudioPacket* read() override;
     // Asks the thread to start the current pass again from the beginning of the file.
     void reset() override;
@@ -56,9 +56,6 @@ private:
 
     QString m_path;
     int m_repeatCount = 0;
-    // Monotonic time of the first read (0 = none yet) and the durations handed out since.
-    std::atomic<double> m_firstRead{0.0};
-    std::atomic<double> m_handedOut{0.0};
     std::atomic<double> m_timeLimit{0.0};
     RTPMediaInput m_input;
     // Converted packets of the current pass, for the pass-without-audio test.

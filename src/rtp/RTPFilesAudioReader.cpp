@@ -232,8 +232,17 @@ void RTPFilesAudioReader::_run(RDThread* thread)
     int ended = 0;
     while (!thread->isStop()) {
         const double now = RDThread::tickTime();
-        if ((m_runStart > 0.0 && now < m_runStart + m_runDuration) || m_queue.count() > kQueueCap) {
-            thread->sleepUntilStop(1);
+        const double nextQueueTime = m_runStart + m_runDuration - kLeadSeconds;
+        if (m_runStart > 0.0 && now < nextQueueTime) {
+            // Sleep until the next packet is due rather than polling: a channel wakes about 50
+            // times a second instead of 1000. Requests wait at most one packet time. The packet
+            // is queued a little ahead, so a late wake-up does not make the send loop wait.
+            const double ms = std::ceil((nextQueueTime - now) * 1000.0);
+            thread->sleepUntilStop(int(std::min(std::max(ms, 1.0), double(kMaxWaitMs))));
+            continue;
+        }
+        if (m_queue.count() > kQueueCap) {
+            thread->sleepUntilStop(kFullQueueWaitMs);
             continue;
         }
         bool seekRequest = false;
@@ -313,7 +322,7 @@ void RTPFilesAudioReader::_run(RDThread* thread)
         reading = _openFrom(index + 1, thread);
     }
     while (!thread->isStop() && m_queue.count() > 0)
-        thread->sleepUntilStop(1);
+        thread->sleepUntilStop(kFullQueueWaitMs);
     m_pending.clear();
     _closeItem();
     m_finished = true;

@@ -25,6 +25,7 @@ class RTPFilesAudioReader : public RTPThreadedAudioReader
 public:
     // The thread reads on while the queue holds at most this many packets.
     static constexpr int kQueueCap = 2;
+    static constexpr double kLeadSeconds = 0.01;
 
     RTPFilesAudioReader();
     ~RTPFilesAudioReader() override;

@@ -1,6 +1,7 @@
 #include "RTPThreadedAudioReader.h"
 
 #include "RDThread.h"
+#include "RTPAudioPacket.h"
 
 RTPThreadedAudioReader::~RTPThreadedAudioReader()
 {
@@ -37,4 +38,28 @@ bool RTPThreadedAudioReader::startThread(RDThread* thread, const char* name)
     m_running = false;
     m_finished = true;
     return false;
+}
+
+void RTPThreadedAudioReader::resetPacing()
+{
+    m_firstRead = -1.0;
+    m_handedOut = 0.0;
+}
+
+RTPAudioPacket* RTPThreadedAudioReader::pacedPop()
+{
+    const double now = RDThread::tickTime();
+    const double first = m_firstRead.load();
+    const double handedOut = m_handedOut.load();
+    if (first >= 0.0 && handedOut > now - first)
+        return nullptr;
+    RTPAudioPacket* packet = m_queue.pop();
+    if (!packet)
+        return nullptr;
+    // The clock starts with the first packet. A source that fell far behind it (a slow open, a
+    // reopen, a stalled network) goes on from now rather than handing out the gap at once.
+    if (first < 0.0 || now - first - handedOut > kMaxLag)
+        m_firstRead = now - handedOut;
+    m_handedOut = handedOut + packet->duration;
+    return packet;
 }

@@ -26,11 +26,29 @@ public:
     int payloadType() override { return m_payloadType.load(); }
 
 protected:
+    // Waits of the reader threads: with a full queue there are several packet times of audio
+    // ahead, and a paced reader never sleeps past the next packet's due time.
+    static constexpr int kFullQueueWaitMs = 10;
+    static constexpr int kMaxWaitMs = 20;
+
     // Stops a running thread and empties the queue; the caller then resets its own state.
     void prepareStart();
     // Takes thread over and starts it; false (finished, thread freed) when it cannot run.
     bool startThread(RDThread* thread, const char* name);
     bool isRunning() const { return m_running.load(); }
+
+    // pacedPop catches up at once on at most this much lateness, seconds.
+    static constexpr double kMaxLag = 0.2;
+
+    // Real-time hand-out of the queue for one consumer thread: the next packet once the
+    // durations handed out so far have passed on the monotonic clock since the first packet
+    // (which comes at once); null before. After a gap of more than kMaxLag without packets the
+    // clock starts again from the next one.
+    RTPAudioPacket* pacedPop();
+    // Forgets when pacing began and the durations handed out; before the thread starts.
+    void resetPacing();
+    // Seconds of audio handed out by pacedPop since resetPacing.
+    double handedOut() const { return m_handedOut.load(); }
 
     RTPAudioPacketQueue m_queue;
     std::atomic<bool> m_finished{false};
@@ -38,5 +56,8 @@ protected:
 
 private:
     std::atomic<bool> m_running{false};
+    // Monotonic time at which pacing began (-1 = not yet) and the durations handed out since.
+    std::atomic<double> m_firstRead{-1.0};
+    std::atomic<double> m_handedOut{0.0};
     RDThread* m_thread = nullptr;
 };

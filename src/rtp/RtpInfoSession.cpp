@@ -8,7 +8,9 @@
 #include "RTPFileAudioReader.h"
 #include "RTPFilesAudioReader.h"
 #include "RTPHttpWriter.h"
+#include "RTPSDKReader.h"
 #include "RTPSDKWriter.h"
+#include "RTPStreamAudioReader.h"
 #include "RtpInfoSessionObserver.h"
 #include "RtpInfoSessionSchedule.h"
 #include "RtpInfoSessionSendThread.h"
@@ -169,9 +171,12 @@ RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
         }
         return bell;
     }
-    case kSourceStream:
-        // Here the stream URL source: an RTPStreamAudioReader with this session as its observer
-        // (the stream face) and the record's streamUrl.
+    case kSourceStream: {
+        auto* stream = new RTPStreamAudioReader;
+        stream->setObserver(this);
+        stream->setUrl(info.streamUrl);
+        return stream;
+    }
     default:
         return nullptr;
     }
@@ -179,9 +184,9 @@ RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
 
 RTPAudioReader* RtpInfoSession::createTalkSource(const std::shared_ptr<VexaClient>& client)
 {
-    // Here the remote-app source: an RTPSDKReader given the client.
-    (void)client;
-    return nullptr;
+    auto* talk = new RTPSDKReader;
+    talk->setClient(client);
+    return talk;
 }
 
 int RtpInfoSession::findSipSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader)
@@ -230,6 +235,7 @@ int RtpInfoSession::startSource(int source, int startedType)
     }
 
     int result = -1;
+    Detached endedMeanwhile;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (index >= 0 && !present) {
@@ -244,6 +250,16 @@ int RtpInfoSession::startSource(int source, int startedType)
                 result = 0;
             }
         }
+        // The loop may have ended between the two steps (its last source finished): a source
+        // placed now would be left without a loop, so that one is wound up and a new one begun.
+        if (m_sendThread && m_sendThread->hasEnded())
+            endedMeanwhile = detachSend(false);
+        else if (!m_sendThread)
+            startSend();
+    }
+    if (endedMeanwhile.thread) {
+        finishSend(endedMeanwhile);
+        std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_sendThread)
             startSend();
     }
@@ -458,6 +474,18 @@ void RtpInfoSession::onFinished(RTPFileAudioReader*)
 {
     if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
         observer->onFileFinished(this);
+}
+
+void RtpInfoSession::onOpened(RTPStreamAudioReader*)
+{
+    if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
+        observer->onStreamOpened(this);
+}
+
+void RtpInfoSession::onEnd(RTPStreamAudioReader*)
+{
+    if (RtpInfoSessionObserver* observer = m_observer.load(std::memory_order_acquire))
+        observer->onStreamEnd(this);
 }
 
 RtpInfoSession::Codec RtpInfoSession::sendCodec(const RtpInfo& info) const

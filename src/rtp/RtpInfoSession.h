@@ -3,6 +3,7 @@
 #include "RDSystemNetwork.h"
 #include "RTPFileAudioReaderObserver.h"
 #include "RTPFilesAudioReaderObserver.h"
+#include "RTPStreamAudioReaderObserver.h"
 #include "RtpInfo.h"
 
 #include <atomic>
@@ -14,6 +15,7 @@ class RTPAudioReader;
 class RTPAudioWriter;
 class RTPFileAudioReader;
 class RTPFilesAudioReader;
+class RTPStreamAudioReader;
 class RtpInfoSessionObserver;
 class RtpInfoSessionSendThread;
 class RtpLayerSession;
@@ -35,9 +37,9 @@ class VexaClient;
 // The observer is called on the send thread (started, source changed, finished) and on the
 // readers' threads (the rest), never with the session lock held; the threads that stop a
 // session wait for both, so the observer must not take locks such a stopper may hold.
-// The stream source's observer face (RTPStreamAudioReaderObserver: onOpened and onEnd passed on
-// as onStreamOpened and onStreamEnd) joins the two below with that source.
-class RtpInfoSession : public RTPFilesAudioReaderObserver, public RTPFileAudioReaderObserver
+class RtpInfoSession : public RTPFilesAudioReaderObserver,
+                       public RTPFileAudioReaderObserver,
+                       public RTPStreamAudioReaderObserver
 {
 public:
     // Source kinds. kSourceOrder lists them from the highest priority down.
@@ -117,10 +119,13 @@ public:
     // The send thread's body.
     void doSend(RtpInfoSessionSendThread* thread);
 
-    // The playlist face and the bell's file face, raised on the readers' threads and passed on.
+    // The playlist face, the bell's file face and the stream face, raised on the readers'
+    // threads and passed on.
     void onItemOpened(RTPFilesAudioReader* reader, int index) override;
     void onOpened(RTPFileAudioReader* reader) override;
     void onFinished(RTPFileAudioReader* reader) override;
+    void onOpened(RTPStreamAudioReader* reader) override;
+    void onEnd(RTPStreamAudioReader* reader) override;
 
 protected:
     // The source of one kind, configured from the record but neither given its payload type nor

@@ -3,6 +3,7 @@
 #include "RDThread.h"
 #include "RTPFileAudioReaderObserver.h"
 #include "RTPFilesAudioReaderObserver.h"
+#include "RTPStreamAudioReaderObserver.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,16 +13,18 @@
 #include <mutex>
 #include <vector>
 
-// Records what a file or playlist reader reports, in order and with the monotonic time, so a
+// Records what a file, playlist or stream reader reports, in order and with the monotonic time, so a
 // test can compare the sequence ("O0 E0 F1 ...") and wait for a given report.
-class RTPReaderEvents : public RTPFileAudioReaderObserver, public RTPFilesAudioReaderObserver
+class RTPReaderEvents : public RTPFileAudioReaderObserver,
+                        public RTPFilesAudioReaderObserver,
+                        public RTPStreamAudioReaderObserver
 {
 public:
     enum Kind { Opened, End, Failed, Finished };
     struct Event
     {
         Kind kind;
-        int index;   // -1 for the file reader
+        int index;   // -1 for the file and stream readers
         double time;
     };
 
@@ -31,6 +34,9 @@ public:
     void onOpened(RTPFileAudioReader*) override { add(Opened, -1); }
     void onFinished(RTPFileAudioReader*) override { add(Finished, -1); }
     void onOpenFailed(RTPFileAudioReader*) override { add(Failed, -1); }
+    void onOpened(RTPStreamAudioReader*) override { add(Opened, -1); }
+    void onEnd(RTPStreamAudioReader*) override { add(End, -1); }
+    void onOpenFailed(RTPStreamAudioReader*) override { add(Failed, -1); }
     void onItemOpened(RTPFilesAudioReader*, int index) override { add(Opened, index); }
     void onItemEnd(RTPFilesAudioReader*, int index) override { add(End, index); }
     void onItemOpenFailed(RTPFilesAudioReader*, int index) override { add(Failed, index); }
@@ -45,7 +51,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return int(m_events.size());
     }
-    // "O0 E0 F1 O2 ..." (index left out for the file reader; Finished is "X").
+    // "O0 E0 F1 O2 ..." (index left out for the file and stream readers; Finished is "X").
     QString trace() const
     {
         QStringList parts;
