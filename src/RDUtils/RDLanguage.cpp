@@ -138,7 +138,8 @@ void RDLanguage::languages(QStringList& names, QStringList& displayNames)
     for (const QString& file : files) {
         const int dot = file.lastIndexOf(QLatin1Char('.'));
         const QString base = dot > 0 ? file.left(dot) : file;
-        if (base.isEmpty() || base.startsWith(QLatin1Char('.')))
+        // Hidden files, and names that loadLanguage refuses, are no languages.
+        if (base.isEmpty() || base.startsWith(QLatin1Char('.')) || base.contains(QLatin1Char('\\')))
             continue;
         names.append(base);
         displayNames.append(displayName(base));

@@ -15,6 +15,8 @@
 #include "RtpInfoSessionSchedule.h"
 #include "RtpInfoSessionSendThread.h"
 #include "RtpLayerSession.h"
+#include "RtpManager.h"
+#include "RtpManagerSip.h"
 #include "RtpPortManager.h"
 
 #include <QStringList>
@@ -189,18 +191,14 @@ RTPAudioReader* RtpInfoSession::createTalkSource(const std::shared_ptr<VexaClien
 
 int RtpInfoSession::findSipSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader)
 {
-    // Here the SIP call's source: the SIP manager's channel whose account id is the record's
-    // id; with calls, the first call's device (its RTPAudioReader face) and the device itself.
-    (void)info;
-    (void)device;
-    (void)reader;
-    return -1;
+    RtpManagerSip* sip = RtpManager::currentSip();
+    return sip ? sip->findCallSource(info, device, reader) : -1;
 }
 
 void RtpInfoSession::endSipCalls(const RtpInfo& info)
 {
-    // Here: the SIP manager's channel with the record's id ends all its calls.
-    (void)info;
+    if (RtpManagerSip* sip = RtpManager::currentSip())
+        sip->endCalls(info);
 }
 
 int RtpInfoSession::startSource(int source, int startedType)

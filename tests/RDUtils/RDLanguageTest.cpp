@@ -55,6 +55,7 @@ protected:
         writeFile(dir.filePath("b.txt"), "save=B\n");
         writeFile(dir.filePath("A.txt"), "save=A\n");
         writeFile(dir.filePath(".txt"), "save=hidden\n");
+        writeFile(dir.filePath("back\\slash.txt"), "save=unloadable\n");
     }
     void TearDown() override { RDLanguage::initLanguage(QString()); }
     QTemporaryDir dir;
