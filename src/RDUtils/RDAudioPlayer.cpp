@@ -334,8 +334,9 @@ void RDAudioPlayer::doReadDecoder()
     }
     av_packet_free(&packet);
 
+    // Not playing any more before anyone hears so: an observer asks isPlaying() right after.
+    m_playing.store(false);
     if (failed) {
-        m_playing.store(false);
         if (RDAudioPlayerObserver* o = observer())
             o->onPlayFailed(this);
     } else if (RDAudioPlayerObserver* o = observer()) {
