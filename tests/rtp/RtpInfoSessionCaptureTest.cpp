@@ -124,5 +124,11 @@ TEST_F(RtpInfoSessionCaptureTest, SpeakerToneDecodesFromTheWireAndLosingTheSpeak
     EXPECT_NEAR(played.size() / 8000.0, kToneSeconds, 0.25);
     EXPECT_NEAR(TestAudio::toneFrequency(played, 8000), kTone, 2.0);
     EXPECT_GT(TestAudio::rms(played), 0.05);
-    EXPECT_LT(TestAudio::maxStep(played), 1.5 * TestTone::sineStep(kTone, 0.125, 8000)) << "a gap or a click";
+    // When a stream joins, the sink rewinds what it had mixed ahead, so its monitor may miss the
+    // tone's first milliseconds: the breaks are looked for between the edges.
+    const int edge = 8000 * 30 / 1000;
+    ASSERT_GT(played.size(), 4 * edge);
+    EXPECT_LT(TestAudio::maxStep(played.mid(edge, played.size() - 2 * edge)),
+              1.5 * TestTone::sineStep(kTone, 0.125, 8000))
+        << "a gap or a click";
 }
