@@ -17,8 +17,10 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <memory>
 #include <thread>
@@ -216,6 +218,16 @@ TEST_F(RtpInfoSessionHttpTest, PacingHoldsWithTwentyListenersAStalledOneAndAWait
 
     const double busyFrom = RtpSessionReceiver::now();
     std::vector<std::unique_ptr<FullSpeedReader>> readers;
+    // Stopping the channels ends every listener, so that the readers can be joined also when
+    // an assertion leaves early.
+    struct StopAtExit
+    {
+        std::function<void()> stop;
+        ~StopAtExit() { stop(); }
+    } stopChannels{[&] {
+        session.stopAll(6);
+        quietSession.stopAll(6);
+    }};
     for (int i = 0; i < 20; ++i)
         readers.push_back(std::make_unique<FullSpeedReader>(listen(i % 2 == 1)));
     auto stalled = listen(false, 4096);
@@ -289,8 +301,7 @@ TEST_F(RtpInfoSessionHttpTest, PacingHoldsWithTwentyListenersAStalledOneAndAWait
     for (size_t i = 0; i < readers.size(); ++i)
         EXPECT_GT(double(readers[i]->bytes()), 16000.0 * (busyTo - busyFrom - 1.0)) << "reader " << i;
 
-    session.stopAll(6);
-    quietSession.stopAll(6);
+    stopChannels.stop();
     for (auto& r : readers)
         r->join();
     waiter.join();
