@@ -1,5 +1,6 @@
 #include "RtpPortManager.h"
 #include "RtpSessionFakeSources.h"
+#include "RtpSessionLateness.h"
 #include "RtpSessionReceiver.h"
 
 #include <gtest/gtest.h>
@@ -17,25 +18,6 @@ protected:
     void SetUp() override { RtpPortManager::createInstance(); }
     void TearDown() override { RtpPortManager::destroyInstance(); }
 };
-
-// Lateness of every packet against its schedule: its arrival in the kernel minus the durations
-// before it, less the smallest such offset (the schedule's start as far as the far end can tell).
-std::vector<double> lateness(const std::vector<RtpSessionReceiver::Packet>& packets, double duration)
-{
-    std::vector<double> late;
-    for (size_t i = 0; i < packets.size(); ++i)
-        late.push_back(packets[i].kernelArrival - double(i) * duration);
-    const double start = *std::min_element(late.begin(), late.end());
-    for (double& value : late)
-        value -= start;
-    return late;
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
-}
 
 } // namespace
 
@@ -76,17 +58,19 @@ TEST_F(RtpInfoSessionPacingTest, PacketsLeaveOnSchedule)
         ASSERT_GT(packets.size(), size_t(seconds / rows[i].duration * 0.9));
         for (size_t k = 0; k < packets.size(); ++k)
             ASSERT_EQ(packets[k].index, int(k)) << "no packet lost or reordered";
-        const std::vector<double> late = lateness(packets, rows[i].duration);
+        const std::vector<double> late = RtpSessionLateness::lateness(packets, rows[i].duration);
         // Bounds for a loaded machine under sanitizers, where a thread may wait for a core for
         // milliseconds; an idle one stays below 1 ms (see the send benchmark).
-        EXPECT_LT(percentile(late, 0.5), 0.001);
-        EXPECT_LT(percentile(late, 0.99), 0.008);
+        EXPECT_LT(RtpSessionLateness::percentile(late, 0.5), 0.001);
+        EXPECT_LT(RtpSessionLateness::percentile(late, 0.99), 0.008);
         EXPECT_LT(*std::max_element(late.begin(), late.end()), 0.030);
         // Drift: the last tenth against the first tenth, by their medians.
         const size_t tenth = late.size() / 10;
         const std::vector<double> head(late.begin(), late.begin() + long(tenth));
         const std::vector<double> tail(late.end() - long(tenth), late.end());
-        EXPECT_LT(std::fabs(percentile(tail, 0.5) - percentile(head, 0.5)), 0.005);
+        EXPECT_LT(std::fabs(RtpSessionLateness::percentile(tail, 0.5)
+                            - RtpSessionLateness::percentile(head, 0.5)),
+                  0.005);
     }
 }
 
