@@ -9,6 +9,7 @@
 #include "RtpManagerObserver.h"
 #include "RtpManagerScheduler.h"
 #include "RtpManagerSip.h"
+#include "RtpScheduleThread.h"
 #include "SipChannel.h"
 #include "ZvDB.h"
 
@@ -105,8 +106,7 @@ RtpManagerSip* RtpManager::createSip()
 
 RtpManagerScheduler* RtpManager::createScheduler()
 {
-    // The scheduler thread takes this place.
-    return nullptr;
+    return new RtpScheduleThread(this);
 }
 
 void RtpManager::init()
