@@ -62,8 +62,9 @@ TEST_F(RtpInfoSessionPacingTest, PacketsLeaveOnSchedule)
         // Bounds for a loaded machine under sanitizers, where a thread may wait for a core for
         // milliseconds; an idle one stays below 1 ms (see the send benchmark).
         EXPECT_LT(RtpSessionLateness::percentile(late, 0.5), 0.001);
-        EXPECT_LT(RtpSessionLateness::percentile(late, 0.99), 0.008);
-        EXPECT_LT(*std::max_element(late.begin(), late.end()), 0.030);
+        EXPECT_LT(RtpSessionLateness::percentile(late, 0.99), 0.015);
+        // A late send that bursts or loses its schedule shows as whole packet times and more.
+        EXPECT_LT(*std::max_element(late.begin(), late.end()), 0.100);
         // Drift: the last tenth against the first tenth, by their medians.
         const size_t tenth = late.size() / 10;
         const std::vector<double> head(late.begin(), late.begin() + long(tenth));
