@@ -63,7 +63,7 @@ TEST_F(RtpInfoSessionPacingTest, PacketsLeaveOnSchedule)
         // milliseconds; an idle one stays below 1 ms (see the send benchmark).
         EXPECT_LT(RtpSessionLateness::percentile(late, 0.5), 0.001);
         EXPECT_LT(RtpSessionLateness::percentile(late, 0.99), 0.015);
-        // A late send that bursts or loses its schedule shows as whole packet times and more.
+        // A send loop that loses its schedule falls behind by tenths of a second and more.
         EXPECT_LT(*std::max_element(late.begin(), late.end()), 0.100);
         // Drift: the last tenth against the first tenth, by their medians.
         const size_t tenth = late.size() / 10;
