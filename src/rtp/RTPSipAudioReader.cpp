@@ -190,12 +190,11 @@ void RTPSipAudioReader::resetAudioRecvPayload()
     // The call goes on (its caller switched codec, or a new description restarted the audio):
     // only the converter changes, the channel keeps its source.
     const bool ending = !m_callEnded || m_callEnded();
-    if (ending && m_startQueued) {
+    if (ending && m_startQueued.exchange(false)) {
         const RtpInfo info = rtpInfo();
         RtpManagerQueue* manager = queue();
         if (!manager || manager->queueStopRtpInfo(info, kSourceSip, kTriggerSip) < 0)
             RDLOG("stop of the call source on channel %d not queued", info.id);
-        m_startQueued = false;
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);

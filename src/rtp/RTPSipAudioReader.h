@@ -40,6 +40,9 @@ public:
     // switched codec, a re-INVITE restarted the audio) is not the end of the source. Without it
     // every reset is the end.
     void setCallEnded(std::function<bool()> ended);
+    // The channel stopped this source itself (and ends the call): the call's end then queues
+    // no second stop.
+    void forgetStart() { m_startQueued = false; }
 
     // The channel's payload type for a codec index (0 PCMU, 1 PCMA, 2 G722, 3 MP3, 4 L16 mono,
     // 5 L16 stereo; anything else PCMA).
@@ -82,8 +85,8 @@ private:
     int m_inputRate = 0;
     int m_inputChannels = 1;
 
-    // Under the call's device mutex (the SIP side's calls are serialised by it).
-    bool m_startQueued = false;
+    std::atomic<bool> m_startQueued{false};
+    // Set before the call's media start.
     std::function<bool()> m_callEnded;
     std::atomic<RtpManagerQueue*> m_queue{nullptr};
 };

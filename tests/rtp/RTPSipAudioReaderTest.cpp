@@ -235,6 +235,15 @@ TEST(RTPSipAudioReaderTest, StartsAndStopsThroughTheQueue)
     auto never = makeReader(0, &silentQueue, &ended);
     never->resetAudioRecvPayload();
     EXPECT_EQ(silentQueue.kinds(), "");
+
+    // A source the channel stopped itself (which ends the call) is not stopped again.
+    RecordingQueue stoppedQueue;
+    auto stopped = makeReader(0, &stoppedQueue, &ended);
+    stopped->setAudioRecvPayload(payload("PCMU", 0, 8000));
+    stopped->forgetStart();
+    stopped->resetAudioRecvPayload();
+    EXPECT_EQ(stoppedQueue.kinds(), "S");
+    EXPECT_TRUE(stopped->isFinished());
 }
 
 // A payload the reader cannot decode still starts and stops the channel's SIP source, and

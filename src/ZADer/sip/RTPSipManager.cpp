@@ -79,7 +79,8 @@ bool RTPSipManager::addChannel(const RtpInfo& info)
     for (const auto& channel : channels()) {
         if (!channel->isId(info.id))
             continue;
-        channel->unregister();
+        if (channel->state() != SipChannel::Unregistered)
+            channel->unregister();
         // Never registered: gone at once; otherwise when its unregistration is answered.
         if (channel->state() == SipChannel::Unregistered)
             SipManager::removeChannel(channel);
@@ -139,8 +140,14 @@ int RTPSipManager::findCallSource(const RtpInfo& info, std::shared_ptr<void>* de
 void RTPSipManager::endCalls(const RtpInfo& info)
 {
     for (const auto& channel : channels()) {
-        if (channel->isId(info.id))
-            channel->terminateAllCalls();
+        if (!channel->isId(info.id))
+            continue;
+        // The channel has stopped the source already: the calls' end must not stop it again.
+        for (const auto& call : channel->calls()) {
+            if (auto* source = dynamic_cast<RTPSipAudioReader*>(call->device().get()))
+                source->forgetStart();
+        }
+        channel->terminateAllCalls();
     }
 }
 
