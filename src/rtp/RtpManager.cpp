@@ -2,6 +2,7 @@
 
 #include "RDLog.h"
 #include "RDThread.h"
+#include "RTPSipManager.h"
 #include "RtpEngineHost.h"
 #include "RtpInfoSession.h"
 #include "RtpManagerEventThread.h"
@@ -100,8 +101,7 @@ RtpInfoSession* RtpManager::createSession()
 
 RtpManagerSip* RtpManager::createSip()
 {
-    // The SIP agent's channel-engine adapter takes this place.
-    return new RtpManagerNullSip;
+    return new RTPSipManager;
 }
 
 RtpManagerScheduler* RtpManager::createScheduler()

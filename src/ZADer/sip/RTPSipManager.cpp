@@ -1,0 +1,195 @@
+#include "RTPSipManager.h"
+
+#include "RDLog.h"
+#include "RTPSipAudioReader.h"
+#include "RTPSipCall.h"
+#include "RTPSipChannel.h"
+#include "RtpEngineHost.h"
+#include "RtpInfo.h"
+#include "SipSdp.h"
+
+namespace {
+
+// The record whose account addChannel is adding on this thread: createChannel, which
+// SipManager::addChannel calls on the same thread, gives it to the new channel before its
+// first REGISTER leaves, so no call can find the channel without its record.
+thread_local const RtpInfo* t_adding = nullptr;
+
+} // namespace
+
+RTPSipManager::RTPSipManager() = default;
+
+RTPSipManager::~RTPSipManager()
+{
+    // While this part still exists: the agent's threads call its overrides until they stop.
+    SipManager::uninit();
+}
+
+bool RTPSipManager::accountFromRecord(const RtpInfo& info, SipAccountInfo* account)
+{
+    if (info.sip.status == 0 || info.id < 1)
+        return false;
+    SipAccountInfo made;
+    made.id = info.id;
+    made.username = info.sip.username.toUtf8().toStdString();
+    made.authId = info.sip.authId.toUtf8().toStdString();
+    made.password = info.sip.password.toUtf8().toStdString();
+    made.server = info.sip.server.toUtf8().toStdString();
+    bool ok = false;
+    const int expire = info.sip.expire.trimmed().toInt(&ok);
+    made.expire = ok && expire >= 1 ? expire : kDefaultExpire;
+    const uint port = info.sip.port.trimmed().toUInt(&ok);
+    made.serverPort = ok && port > 0 && port <= 65535 ? int(port) : kDefaultServerPort;
+    if (account)
+        *account = made;
+    return true;
+}
+
+int RTPSipManager::init(int port, int transport)
+{
+    return SipManager::init(port, transport);
+}
+
+void RTPSipManager::uninit()
+{
+    SipManager::uninit();
+}
+
+int RTPSipManager::restart(int port)
+{
+    SipManager::uninit();
+    return SipManager::init(port, 0);
+}
+
+void RTPSipManager::unregisterAll()
+{
+    SipManager::unregisterAll();
+}
+
+int RTPSipManager::port()
+{
+    return isListening() ? SipManager::port() : 0;
+}
+
+bool RTPSipManager::addChannel(const RtpInfo& info)
+{
+    SipAccountInfo account;
+    if (!accountFromRecord(info, &account))
+        return false;
+    for (const auto& channel : channels()) {
+        if (!channel->isId(info.id))
+            continue;
+        if (channel->state() != SipChannel::Unregistered)
+            channel->unregister();
+        // Never registered: gone at once; otherwise when its unregistration is answered.
+        if (channel->state() == SipChannel::Unregistered)
+            SipManager::removeChannel(channel);
+    }
+    t_adding = &info;
+    const std::shared_ptr<SipChannel> channel = SipManager::addChannel(account);
+    t_adding = nullptr;
+    if (!channel)
+        return false;
+    if (auto own = std::dynamic_pointer_cast<RTPSipChannel>(channel))
+        own->setRtpInfo(info);
+    return true;
+}
+
+bool RTPSipManager::removeChannel(const RtpInfo& info)
+{
+    std::shared_ptr<SipChannel> channel = channelById(info.id);
+    if (!channel)
+        return false;
+    if (channel->state() != SipChannel::Unregistered)
+        channel->unregister();
+    // The agent drops the channel when its unregistration is answered; one that had no
+    // registration to end is unregistered already and leaves now.
+    if (channel->state() == SipChannel::Unregistered)
+        SipManager::removeChannel(channel);
+    return true;
+}
+
+int RTPSipManager::channelState(int id)
+{
+    const std::shared_ptr<SipChannel> channel = channelById(id);
+    return channel ? channel->state() : 0;
+}
+
+int RTPSipManager::findCallSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader)
+{
+    if (device)
+        device->reset();
+    if (reader)
+        *reader = nullptr;
+    const std::shared_ptr<SipChannel> channel = channelById(info.id);
+    if (!channel)
+        return -1;
+    const auto calls = channel->calls();
+    if (calls.empty())
+        return -1;
+    // A channel plays its first call (a second caller is refused busy).
+    const std::shared_ptr<SipDevice> media = calls.front()->device();
+    auto* source = dynamic_cast<RTPSipAudioReader*>(media.get());
+    if (source && device && reader) {
+        *device = media;
+        *reader = source;
+    }
+    return 0;
+}
+
+void RTPSipManager::endCalls(const RtpInfo& info)
+{
+    for (const auto& channel : channels()) {
+        if (!channel->isId(info.id))
+            continue;
+        // The channel has stopped the source already: the calls' end must not stop it again.
+        for (const auto& call : channel->calls()) {
+            if (auto* source = dynamic_cast<RTPSipAudioReader*>(call->device().get()))
+                source->forgetStart();
+        }
+        channel->terminateAllCalls();
+    }
+}
+
+std::shared_ptr<SipChannel> RTPSipManager::createChannel(const SipAccountInfo& account)
+{
+    auto channel = std::make_shared<RTPSipChannel>();
+    if (t_adding && t_adding->id == account.id)
+        channel->setRtpInfo(*t_adding);
+    return channel;
+}
+
+void RTPSipManager::onCallIncoming(const Channel& channel, const Call& call)
+{
+    if (!channel || !call)
+        return;
+    const auto own = std::dynamic_pointer_cast<RTPSipChannel>(channel);
+    const RtpInfo info = own ? own->rtpInfo() : RtpInfo();
+    // Calls to the agent's own address that name no channel land on the local-loop channel:
+    // there is no channel to play them on.
+    if (info.id < 1) {
+        RDLOG("call(%d) names no channel: refused with 404", call->cid.load());
+        call->reject(404);
+        return;
+    }
+    const std::shared_ptr<SipMedia> audio = call->audioMedia();
+    audio->localPayloads = SipSdp::answerPayloads(audio->remotePayloads);
+    if (!SipSdp::hasMediaPayload(audio->localPayloads)) {
+        RDLOG("call(%d) on channel %d offers no audio we can play: refused with 488", call->cid.load(), info.id);
+        call->reject(488);
+        return;
+    }
+    // The channel plays only its first call.
+    if (!channel->calls().empty()) {
+        RDLOG("call(%d) on channel %d: channel busy, refused with 486", call->cid.load(), info.id);
+        call->reject(486);
+        return;
+    }
+    call->ring();
+    call->answer();
+}
+
+std::string RTPSipManager::adapterAddress()
+{
+    return RtpEngineHost::currentNetwork().ip().toStdString();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "RtpManagerSip.h"
+#include "SipManager.h"
+
+class RTPSipChannel;
+
+// The SIP agent of the channel engine: every channel record with its SIP switch on and an id of
+// 1 or more becomes a SIP account, every accepted incoming call on such an account is rung and
+// answered, and the call's audio plays on the channel (source kind 64) through the call's
+// audio source. The channel manager owns the one instance and reaches it as its RtpManagerSip.
+//
+// Locks: findCallSource and endCalls run under the channel manager's locks; they take only the
+// agent's own (channel list, then a channel's, then a call's) and never call the manager.
+class RTPSipManager : public SipManager, public RtpManagerSip
+{
+public:
+    // What a record's SIP texts become when they hold no usable value.
+    static constexpr int kDefaultExpire = 180;
+    static constexpr int kDefaultServerPort = 5060;
+
+    RTPSipManager();
+    ~RTPSipManager() override;
+
+    // The account a channel record registers; false when the record has none (SIP off, id 0).
+    static bool accountFromRecord(const RtpInfo& info, SipAccountInfo* account);
+
+    // RtpManagerSip
+    int init(int port, int transport) override;
+    void uninit() override;
+    int restart(int port) override;
+    void unregisterAll() override;
+    int port() override;
+    using SipManager::addChannel;
+    using SipManager::removeChannel;
+    bool addChannel(const RtpInfo& info) override;
+    bool removeChannel(const RtpInfo& info) override;
+    int channelState(int id) override;
+    int findCallSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader) override;
+    void endCalls(const RtpInfo& info) override;
+
+    // SipManager
+    std::shared_ptr<SipChannel> createChannel(const SipAccountInfo& account) override;
+    void onCallIncoming(const Channel& channel, const Call& call) override;
+
+protected:
+    // The adapter the application works on (setting "network name").
+    std::string adapterAddress() override;
+};
