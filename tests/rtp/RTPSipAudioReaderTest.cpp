@@ -3,6 +3,7 @@
 #include "RtpManagerQueue.h"
 #include "SipPacket.h"
 #include "SipPayload.h"
+#include "TestMedia.h"
 #include "TestSupport.h"
 #include "TestTone.h"
 
@@ -190,6 +191,53 @@ TEST(RTPSipAudioReaderTest, ConvertsToTheChannelCodec)
         EXPECT_NEAR(tone.rms, level, 0.01);
         EXPECT_EQ(queue.kinds(), "S");
     }
+}
+
+// A softphone sending Opus (48 kHz, stereo as its description says) to an MP3 channel: every
+// 20 ms Opus packet is decoded and the tone comes out at the channel's rate, timed as sent.
+TEST(RTPSipAudioReaderTest, OpusCallOnAnMp3Channel)
+{
+    if (!TestSupport::haveCommand("ffmpeg"))
+        GTEST_SKIP() << "needs ffmpeg";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("tone.ogg"));
+    ASSERT_TRUE(TestSupport::makeTone(path, 440, 2.0,
+                                      {"-ar", "48000", "-ac", "2", "-c:a", "libopus", "-b:a", "64k",
+                                       "-frame_duration", "20"}));
+    TestMedia media;
+    ASSERT_TRUE(media.open(path));
+
+    RecordingQueue queue;
+    bool ended = false;
+    auto reader = makeReader(3, &queue, &ended);
+    reader->setAudioRecvPayload(payload("opus", 111, 48000, 2));
+    std::vector<std::unique_ptr<RTPAudioPacket>> out;
+    uint32_t timestamp = 0;
+    int fed = 0;
+    while (AVPacket* packet = media.next()) {
+        reader->writeAudio(packet->data, packet->size, timestamp);
+        timestamp += 960;
+        ++fed;
+        av_packet_free(&packet);
+        while (RTPAudioPacket* converted = reader->read())
+            out.emplace_back(converted);
+    }
+    ASSERT_GT(fed, 90);
+    ASSERT_FALSE(out.empty());
+    for (const auto& p : out) {
+        ASSERT_EQ(p->payloadType, RTPAudioPacket::kMp3PayloadType);
+        ASSERT_EQ(p->sampleRate, 44100);
+        ASSERT_EQ(p->channels, 2);
+        ASSERT_TRUE(RTPAudioPacket::hasMp3Header(p->data, p->length));
+    }
+    // The decoder's pre-skip and the encoder's last partial frame may each keep a little.
+    EXPECT_NEAR(totalDuration(out), 2.0, 0.1);
+    const TestTone::Result tone = TestTone::measure(joined(out, 4), {"-f", "mp3"}, 44100, 440, 0.1);
+    ASSERT_TRUE(tone.decoded);
+    EXPECT_NEAR(tone.frequency, 440.0, 3.0);
+    EXPECT_GT(tone.rms, 0.05);
+    EXPECT_EQ(queue.kinds(), "S");
 }
 
 // Hanging up finishes the source and queues exactly one stop of kind 64 with trigger 4; a call
