@@ -227,8 +227,8 @@ TEST(RDAudioPlayerTest, PlaysAFileIntoTheOutputWithoutGaps)
     EXPECT_EQ(recorder.events(),
               (QStringList{QStringLiteral("started"), QStringLiteral("ended"),
                            QStringLiteral("stopped")}));
-    EXPECT_TRUE(log.contains(QStringLiteral("open file %1 success").arg(tone)));
-    EXPECT_TRUE(log.contains(QStringLiteral("render format samplerate = 44100, channels = 2, "
+    EXPECT_TRUE(log.waitFor(QStringLiteral("open file %1 success").arg(tone)));
+    EXPECT_TRUE(log.waitFor(QStringLiteral("render format samplerate = 44100, channels = 2, "
                                             "bits = 16, blockAlign = 4, bytes = 176400, "
                                             "format = 1")))
         << log.text().toStdString();
@@ -334,7 +334,7 @@ TEST(RDAudioPlayerTest, FailuresAreReported)
         player.stop();
         qputenv("PULSE_SERVER", saved);
         EXPECT_EQ(recorder.events(), (QStringList{QStringLiteral("failed"), QStringLiteral("failed")}));
-        EXPECT_TRUE(log.contains(c.logText)) << log.text().toStdString();
+        EXPECT_TRUE(log.waitFor(c.logText)) << log.text().toStdString();
     }
 }
 

@@ -87,7 +87,7 @@ TEST(CoreDeviceCaptureTest, UnknownEndpointDoesNotStart)
     capture.setDevice(QStringLiteral("no-such-card"), QStringLiteral("Nothing"), 0);
     capture.setPayloadType(8);
     EXPECT_FALSE(capture.start());
-    EXPECT_TRUE(log.contains(QStringLiteral("GetDevice failure"))) << log.text().toStdString();
+    EXPECT_TRUE(log.waitFor(QStringLiteral("GetDevice failure"))) << log.text().toStdString();
     EXPECT_FALSE(capture.isLive());
     EXPECT_EQ(capture.read(), nullptr);
     capture.stop();
@@ -116,7 +116,7 @@ TEST(CoreDeviceCaptureTest, LoopbackOfSpeakerEncodesTheToneForTheChannel)
     capture.setDevice(QStringLiteral("spk"), QStringLiteral("Speaker"), 1);
     capture.setPayloadType(8);
     ASSERT_TRUE(capture.start());
-    EXPECT_TRUE(log.contains(QStringLiteral(
+    EXPECT_TRUE(log.waitFor(QStringLiteral(
         "capture format samplerate = 48000, channels = 2, bits = 32, blockAlign = 8, "
         "bytes = 384000, format = 3")))
         << log.text().toStdString();
@@ -270,7 +270,7 @@ TEST(CoreDeviceCaptureTest, LosingTheEndpointFinishesTheSource)
     EXPECT_TRUE(capture.isFinished());
     EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_FALSE(capture.isLive());
-    EXPECT_TRUE(log.contains(QStringLiteral("ended: the endpoint went away")))
+    EXPECT_TRUE(log.waitFor(QStringLiteral("ended: the endpoint went away")))
         << log.text().toStdString();
     capture.stop();
 }

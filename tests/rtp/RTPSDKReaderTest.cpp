@@ -418,7 +418,7 @@ TEST_F(RTPSDKReaderTest, DisconnectEndsTheSourceAtOnce)
     client->setConnected(false);
     ASSERT_TRUE(waitFinished(2));
     EXPECT_LT(RDThread::tickTime() - began, 0.1);
-    EXPECT_TRUE(log.contains(QStringLiteral("remote talker disconnected")));
+    EXPECT_TRUE(log.waitFor(QStringLiteral("remote talker disconnected")));
     // What was converted before is still handed out.
     RTPAudioPacket* packet = reader.read();
     ASSERT_NE(packet, nullptr);
@@ -451,7 +451,7 @@ TEST_F(RTPSDKReaderTest, SilenceEndsTheSource)
     EXPECT_GT(ended - began, 1.0);
     EXPECT_GT(ended - lastGood, 0.25);
     EXPECT_LT(ended - lastGood, 1.5);
-    EXPECT_TRUE(log.contains(QStringLiteral("no audio from the remote talker")));
+    EXPECT_TRUE(log.waitFor(QStringLiteral("no audio from the remote talker")));
 }
 
 struct FloodCase

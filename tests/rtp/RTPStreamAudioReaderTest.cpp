@@ -190,7 +190,7 @@ TEST_F(RTPStreamAudioReaderTest, ServedPlaylistOfALocalFileDoesNotPlay)
         RDThread::msleep(5);
     }
     EXPECT_EQ(packets, 0);
-    EXPECT_TRUE(log.contains(QStringLiteral("retry open after 5s"))) << events.trace().toStdString();
+    EXPECT_TRUE(log.waitFor(QStringLiteral("retry open after 5s"))) << events.trace().toStdString();
     reader.stop();
 }
 
@@ -211,8 +211,7 @@ TEST_F(RTPStreamAudioReaderTest, UnreachableUrlIsRetriedEveryFiveSeconds)
     EXPECT_EQ(events.trace(), QStringLiteral("F F"));
     // The reader logs its retry just after it reports the failure.
     const QString retry = QStringLiteral("open %1 fail, retry open after 5s\n").arg(url);
-    for (int i = 0; i < 100 && log.count(retry) < 2; ++i)
-        RDThread::msleep(10);
+    EXPECT_TRUE(log.waitFor(retry, 2));
     EXPECT_EQ(log.count(retry), 2);
     EXPECT_FALSE(reader.isFinished());
     EXPECT_EQ(reader.read(), nullptr);

@@ -114,7 +114,7 @@ TEST_F(RtpInfoSessionCaptureTest, SpeakerToneDecodesFromTheWireAndLosingTheSpeak
     // A second is the target; the bound allows for a loaded machine under sanitizers.
     EXPECT_LT(endedMs, 2500);
     EXPECT_FALSE(session.isSending());
-    EXPECT_TRUE(log.contains(QStringLiteral("capture of spk ended: the endpoint went away"))) << log.text().toStdString();
+    EXPECT_TRUE(log.waitFor(QStringLiteral("capture of spk ended: the endpoint went away"))) << log.text().toStdString();
 
     // The stop sends the BYE that ends ffmpeg's stream.
     session.stopAll(5);

@@ -1,6 +1,7 @@
 #include "TestLogFile.h"
 
 #include "RDLog.h"
+#include "RDThread.h"
 
 #include <QFile>
 
@@ -20,4 +21,15 @@ QString TestLogFile::text() const
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readAll());
+}
+
+bool TestLogFile::waitFor(const QString& needle, int times, int ms) const
+{
+    const double deadline = RDThread::tickTime() + ms / 1000.0;
+    while (count(needle) < times) {
+        if (RDThread::tickTime() >= deadline)
+            return false;
+        RDThread::msleep(10);
+    }
+    return true;
 }

@@ -17,6 +17,9 @@ public:
     QString text() const;
     bool contains(const QString& needle) const { return text().contains(needle); }
     int count(const QString& needle) const { return text().count(needle); }
+    // Whether needle stands in the log at least times times within ms: for lines that other
+    // threads write just after the event a test waited for.
+    bool waitFor(const QString& needle, int times = 1, int ms = 2000) const;
 
 private:
     QTemporaryDir m_dir;

@@ -174,12 +174,12 @@ TEST_F(SipCallMediaTest, ReceivedPayloadTypes)
     EXPECT_EQ(event.timestamp, 0x01020304u);
     EXPECT_EQ(m_device->writes(), 1);
     EXPECT_EQ(call->audioMedia()->recvPayload->payloadType, 0);
-    EXPECT_TRUE(log.contains("drop audio data len = 4 from payload 101"));
+    EXPECT_TRUE(log.waitFor("drop audio data len = 4 from payload 101"));
 
     // The caller switches to PCMA, which both sides listed.
     sendAudio(8, std::vector<uint8_t>(160, 0xD5));
     ASSERT_TRUE(SipTestWait::until([&] { return m_device->writes() == 2; }, 2000));
-    EXPECT_TRUE(log.contains("reset remote audio payload from 0 to 8"));
+    EXPECT_TRUE(log.waitFor("reset remote audio payload from 0 to 8"));
     EXPECT_EQ(call->audioMedia()->recvPayload->payloadType, 8);
     EXPECT_EQ(m_device->recvPayloadHistory(), std::vector<int>({0, -1, 8}));
 
@@ -187,7 +187,7 @@ TEST_F(SipCallMediaTest, ReceivedPayloadTypes)
     sendAudio(18, std::vector<uint8_t>(20, 0));
     RDThread::msleep(200);
     EXPECT_EQ(m_device->writes(), 2);
-    EXPECT_TRUE(log.contains("drop audio data len = 20 from payload 18"));
+    EXPECT_TRUE(log.waitFor("drop audio data len = 20 from payload 18"));
     EXPECT_EQ(call->audioMedia()->recvPayload->payloadType, 8);
 
     // And the call answers with silence of its send codec.
@@ -232,7 +232,7 @@ TEST_F(SipCallMediaTest, StartFailures)
     call->audioMedia()->type = SipMedia::Undescribed;
     EXPECT_FALSE(call->start());
     EXPECT_EQ(call->state, SipCall::Terminated);
-    EXPECT_TRUE(log.contains("call (77) failure"));
+    EXPECT_TRUE(log.waitFor("call (77) failure"));
 
     // Only telephone events in common.
     call = makeCall(false, {SipSdp::makePayload("telephone-event", 101, 8000, 1, SipPayload::Audio),

@@ -209,7 +209,7 @@ TEST(SipRtpSessionTest, ForeignSourceDropped)
         EXPECT_EQ(payload[0], 0xAA);
     EXPECT_EQ(session.remoteTarget(), "127.0.0.1:" + std::to_string(described.port())) << "not latched";
     session.stop();
-    EXPECT_TRUE(log.contains("drop rtp from 127.0.0.3:")) << log.text().toStdString();
+    EXPECT_TRUE(log.waitFor("drop rtp from 127.0.0.3:")) << log.text().toStdString();
 }
 
 // A caller behind NAT: the described address never sends, another source does. The session
@@ -229,7 +229,7 @@ TEST(SipRtpSessionTest, LatchesBehindNat)
     std::vector<uint8_t> answer = nat.receive(1000);
     ASSERT_FALSE(answer.empty()) << "nothing sent to the latched source";
     EXPECT_EQ(session.remoteTarget(), "127.0.0.4:" + std::to_string(nat.port()));
-    EXPECT_TRUE(log.contains("rtp latched to 127.0.0.4:" + QString::number(nat.port())));
+    EXPECT_TRUE(log.waitFor("rtp latched to 127.0.0.4:" + QString::number(nat.port())));
 
     // A re-INVITE names a new address: RTP goes there.
     LayerTestUdp moved;
@@ -251,7 +251,7 @@ TEST(SipRtpSessionTest, StartFailures)
     EXPECT_EQ(session.start(nullptr, 20), -1);
     EXPECT_EQ(session.start(pcmuMedia(taken.port(), "127.0.0.1", 4000), 20), -1);
     EXPECT_FALSE(session.isRunning());
-    EXPECT_TRUE(log.contains("rtp session create "));
+    EXPECT_TRUE(log.waitFor("rtp session create "));
     auto media = pcmuMedia(LayerTestUdp::freeEvenPair(), "127.0.0.1", 4000);
     media->sendPayload.reset();
     EXPECT_EQ(session.start(media, 20), -1);
