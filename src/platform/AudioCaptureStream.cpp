@@ -19,7 +19,7 @@ struct EndpointLookup
     bool loopback = false;
     bool found = false;
     QByteArray source;   // the source to record: the endpoint itself, or the sink's monitor
-    pa_sample_spec spec{};
+    pa_sample_spec pulseFormat{};
 };
 
 void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* data)
@@ -29,7 +29,7 @@ void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* data)
         return;
     lookup->found = true;
     lookup->source = QByteArray(info->name ? info->name : "");
-    lookup->spec = info->sample_spec;
+    lookup->pulseFormat = info->sample_spec;
 }
 
 void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data)
@@ -39,7 +39,7 @@ void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data)
         return;
     lookup->found = true;
     lookup->source = QByteArray(info->monitor_source_name ? info->monitor_source_name : "");
-    lookup->spec = info->sample_spec;
+    lookup->pulseFormat = info->sample_spec;
 }
 
 // Finds the endpoint: a render endpoint (loopback) among the sinks, else among the sources.
@@ -91,7 +91,7 @@ int AudioCaptureStream::probe(const QString& id, bool loopback, AudioFormat* for
     if (error)
         *error = text;
     if (result == kOk && format)
-        *format = AudioFormat::fromSpec(lookup.spec);
+        *format = AudioFormat::fromPulse(lookup.pulseFormat);
     return result;
 }
 
@@ -111,14 +111,14 @@ int AudioCaptureStream::open(const QString& id, bool loopback, int fragmentMs)
     if (found != kOk)
         return failOpen(found, m_error);
 
-    m_deviceFormat = AudioFormat::fromSpec(lookup.spec);
+    m_deviceFormat = AudioFormat::fromPulse(lookup.pulseFormat);
     m_format = m_deviceFormat.isUsable() ? m_deviceFormat : AudioFormat::fallback();
-    pa_sample_spec spec;
-    if (!m_format.toSpec(&spec)) {
+    pa_sample_spec pulseFormat;
+    if (!m_format.toPulse(&pulseFormat)) {
         m_format = AudioFormat::fallback();
-        m_format.toSpec(&spec);
+        m_format.toPulse(&pulseFormat);
     }
-    m_stream = m_pulse.newStream("capture", spec);
+    m_stream = m_pulse.newStream("capture", pulseFormat);
     if (!m_stream)
         return failOpen(kFailed, m_pulse.errorText());
 

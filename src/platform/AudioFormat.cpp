@@ -14,14 +14,14 @@ int AudioFormat::bytesForMs(int ms) const
     return int(frames * blockAlign);
 }
 
-AudioFormat AudioFormat::fromSpec(const pa_sample_spec& spec)
+AudioFormat AudioFormat::fromPulse(const pa_sample_spec& pulseFormat)
 {
     AudioFormat format;
-    format.sampleRate = int(spec.rate);
-    format.channels = int(spec.channels);
-    format.bitsPerSample = int(pa_sample_size(&spec)) * 8;
-    format.blockAlign = int(pa_frame_size(&spec));
-    switch (spec.format) {
+    format.sampleRate = int(pulseFormat.rate);
+    format.channels = int(pulseFormat.channels);
+    format.bitsPerSample = int(pa_sample_size(&pulseFormat)) * 8;
+    format.blockAlign = int(pa_frame_size(&pulseFormat));
+    switch (pulseFormat.format) {
     case PA_SAMPLE_U8:
         format.sampleFormat = AV_SAMPLE_FMT_U8;
         format.formatTag = kTagPcm;
@@ -60,29 +60,29 @@ AudioFormat AudioFormat::fromSpec(const pa_sample_spec& spec)
     return format;
 }
 
-bool AudioFormat::toSpec(pa_sample_spec* spec) const
+bool AudioFormat::toPulse(pa_sample_spec* pulseFormat) const
 {
-    if (!spec || !isUsable() || channels > int(PA_CHANNELS_MAX))
+    if (!pulseFormat || !isUsable() || channels > int(PA_CHANNELS_MAX))
         return false;
     switch (sampleFormat) {
     case AV_SAMPLE_FMT_U8:
-        spec->format = PA_SAMPLE_U8;
+        pulseFormat->format = PA_SAMPLE_U8;
         break;
     case AV_SAMPLE_FMT_S16:
-        spec->format = PA_SAMPLE_S16LE;
+        pulseFormat->format = PA_SAMPLE_S16LE;
         break;
     case AV_SAMPLE_FMT_S32:
-        spec->format = PA_SAMPLE_S32LE;
+        pulseFormat->format = PA_SAMPLE_S32LE;
         break;
     case AV_SAMPLE_FMT_FLT:
-        spec->format = PA_SAMPLE_FLOAT32LE;
+        pulseFormat->format = PA_SAMPLE_FLOAT32LE;
         break;
     default:
         return false;
     }
-    spec->rate = uint32_t(sampleRate);
-    spec->channels = uint8_t(channels);
-    return pa_sample_spec_valid(spec) != 0;
+    pulseFormat->rate = uint32_t(sampleRate);
+    pulseFormat->channels = uint8_t(channels);
+    return pa_sample_spec_valid(pulseFormat) != 0;
 }
 
 AudioFormat AudioFormat::fallback()

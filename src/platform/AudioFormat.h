@@ -22,11 +22,11 @@ public:
     // Bytes of a whole number of frames covering about ms milliseconds (at least one frame).
     int bytesForMs(int ms) const;
 
-    // The server's sample spec as a format. Packed little-endian u8, s16, s32 and float map to
-    // FFmpeg formats; big-endian, 24-bit, A-law and mu-law data keep sampleFormat -1.
-    static AudioFormat fromSpec(const pa_sample_spec& spec);
-    // The spec that carries a usable format; false for sampleFormat -1.
-    bool toSpec(pa_sample_spec* spec) const;
+    // The server's sample description as a format. Packed little-endian u8, s16, s32 and float
+    // map to FFmpeg formats; big-endian, 24-bit, A-law and mu-law data keep sampleFormat -1.
+    static AudioFormat fromPulse(const pa_sample_spec& pulseFormat);
+    // The server's sample description of a usable format; false for sampleFormat -1.
+    bool toPulse(pa_sample_spec* pulseFormat) const;
     // 16-bit mono at 16000 Hz: what is asked for when an endpoint's own format cannot be taken.
     static AudioFormat fallback();
     // The value of silence in every byte of this format (128 for unsigned 8-bit, else 0).

@@ -22,7 +22,7 @@ struct SinkLookup
 {
     QByteArray defaultSink;
     bool found = false;
-    pa_sample_spec spec{};
+    pa_sample_spec pulseFormat{};
 };
 
 void onServerInfo(pa_context*, const pa_server_info* info, void* data)
@@ -38,7 +38,7 @@ void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data)
     if (eol || !info)
         return;
     lookup->found = true;
-    lookup->spec = info->sample_spec;
+    lookup->pulseFormat = info->sample_spec;
 }
 
 } // namespace
@@ -87,15 +87,15 @@ int AudioRenderStream::open(const QString& id, int bufferMs, int chunkMs)
         return failOpen(kNotFound,
                         QStringLiteral("no output named %1").arg(QString::fromUtf8(name)));
 
-    m_format = AudioFormat::fromSpec(lookup.spec);
-    pa_sample_spec spec;
-    if (!m_format.toSpec(&spec)) {
+    m_format = AudioFormat::fromPulse(lookup.pulseFormat);
+    pa_sample_spec pulseFormat;
+    if (!m_format.toPulse(&pulseFormat)) {
         // The server converts from float to whatever the endpoint takes.
-        spec = lookup.spec;
-        spec.format = PA_SAMPLE_FLOAT32LE;
-        m_format = AudioFormat::fromSpec(spec);
+        pulseFormat = lookup.pulseFormat;
+        pulseFormat.format = PA_SAMPLE_FLOAT32LE;
+        m_format = AudioFormat::fromPulse(pulseFormat);
     }
-    m_stream = m_pulse.newStream("preview", spec);
+    m_stream = m_pulse.newStream("preview", pulseFormat);
     if (!m_stream)
         return failOpen(kFailed, m_pulse.errorText());
     pa_stream_set_underflow_callback(m_stream, onUnderflow, this);

@@ -127,16 +127,16 @@ QString PulseContext::errorText() const
     return QString::fromUtf8(pa_strerror(pa_context_errno(m_context)));
 }
 
-pa_stream* PulseContext::newStream(const char* name, const pa_sample_spec& spec)
+pa_stream* PulseContext::newStream(const char* name, const pa_sample_spec& pulseFormat)
 {
     if (!isReady())
         return nullptr;
     pa_channel_map map;
-    if (!pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX)) {
-        m_connectError = QStringLiteral("no channel map for %1 channels").arg(spec.channels);
+    if (!pa_channel_map_init_extend(&map, pulseFormat.channels, PA_CHANNEL_MAP_WAVEEX)) {
+        m_connectError = QStringLiteral("no channel map for %1 channels").arg(pulseFormat.channels);
         return nullptr;
     }
-    return pa_stream_new(m_context, name, &spec, &map);
+    return pa_stream_new(m_context, name, &pulseFormat, &map);
 }
 
 bool PulseContext::waitStreamReady(pa_stream* stream, int timeoutMs)

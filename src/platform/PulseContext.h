@@ -34,9 +34,9 @@ public:
     // operation is then cancelled). Takes over the operation's reference; true when it completed.
     bool wait(pa_operation* operation, int timeoutMs);
 
-    // A stream of this connection in spec, its channels in WAVE order (FFmpeg's default order for
-    // every channel count). Null on failure (errorText() tells why).
-    pa_stream* newStream(const char* name, const pa_sample_spec& spec);
+    // A stream of this connection in pulseFormat, its channels in WAVE order (FFmpeg's default
+    // order for every channel count). Null on failure (errorText() tells why).
+    pa_stream* newStream(const char* name, const pa_sample_spec& pulseFormat);
     // Runs the loop until a connecting stream is ready. False when it failed or timeoutMs passed.
     bool waitStreamReady(pa_stream* stream, int timeoutMs);
     // The stream is ready on a ready connection.
