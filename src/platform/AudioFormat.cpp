@@ -14,6 +14,25 @@ int AudioFormat::bytesForMs(int ms) const
     return int(frames * blockAlign);
 }
 
+namespace {
+
+// The packed little-endian formats that both sides know: the only ones read and written.
+struct Packed
+{
+    pa_sample_format_t pulse;
+    AVSampleFormat av;
+    AudioFormat::Tag tag;
+};
+
+const Packed kPacked[] = {
+    {PA_SAMPLE_U8, AV_SAMPLE_FMT_U8, AudioFormat::kTagPcm},
+    {PA_SAMPLE_S16LE, AV_SAMPLE_FMT_S16, AudioFormat::kTagPcm},
+    {PA_SAMPLE_S32LE, AV_SAMPLE_FMT_S32, AudioFormat::kTagPcm},
+    {PA_SAMPLE_FLOAT32LE, AV_SAMPLE_FMT_FLT, AudioFormat::kTagFloat},
+};
+
+} // namespace
+
 AudioFormat AudioFormat::fromPulse(const pa_sample_spec& pulseFormat)
 {
     AudioFormat format;
@@ -21,23 +40,14 @@ AudioFormat AudioFormat::fromPulse(const pa_sample_spec& pulseFormat)
     format.channels = int(pulseFormat.channels);
     format.bitsPerSample = int(pa_sample_size(&pulseFormat)) * 8;
     format.blockAlign = int(pa_frame_size(&pulseFormat));
+    for (const Packed& packed : kPacked) {
+        if (packed.pulse == pulseFormat.format) {
+            format.sampleFormat = packed.av;
+            format.formatTag = packed.tag;
+            return format;
+        }
+    }
     switch (pulseFormat.format) {
-    case PA_SAMPLE_U8:
-        format.sampleFormat = AV_SAMPLE_FMT_U8;
-        format.formatTag = kTagPcm;
-        break;
-    case PA_SAMPLE_S16LE:
-        format.sampleFormat = AV_SAMPLE_FMT_S16;
-        format.formatTag = kTagPcm;
-        break;
-    case PA_SAMPLE_S32LE:
-        format.sampleFormat = AV_SAMPLE_FMT_S32;
-        format.formatTag = kTagPcm;
-        break;
-    case PA_SAMPLE_FLOAT32LE:
-        format.sampleFormat = AV_SAMPLE_FMT_FLT;
-        format.formatTag = kTagFloat;
-        break;
     case PA_SAMPLE_FLOAT32BE:
         format.formatTag = kTagFloat;
         break;
@@ -64,25 +74,15 @@ bool AudioFormat::toPulse(pa_sample_spec* pulseFormat) const
 {
     if (!pulseFormat || !isUsable() || channels > int(PA_CHANNELS_MAX))
         return false;
-    switch (sampleFormat) {
-    case AV_SAMPLE_FMT_U8:
-        pulseFormat->format = PA_SAMPLE_U8;
-        break;
-    case AV_SAMPLE_FMT_S16:
-        pulseFormat->format = PA_SAMPLE_S16LE;
-        break;
-    case AV_SAMPLE_FMT_S32:
-        pulseFormat->format = PA_SAMPLE_S32LE;
-        break;
-    case AV_SAMPLE_FMT_FLT:
-        pulseFormat->format = PA_SAMPLE_FLOAT32LE;
-        break;
-    default:
-        return false;
+    for (const Packed& packed : kPacked) {
+        if (packed.av == sampleFormat) {
+            pulseFormat->format = packed.pulse;
+            pulseFormat->rate = uint32_t(sampleRate);
+            pulseFormat->channels = uint8_t(channels);
+            return pa_sample_spec_valid(pulseFormat) != 0;
+        }
     }
-    pulseFormat->rate = uint32_t(sampleRate);
-    pulseFormat->channels = uint8_t(channels);
-    return pa_sample_spec_valid(pulseFormat) != 0;
+    return false;
 }
 
 AudioFormat AudioFormat::fallback()

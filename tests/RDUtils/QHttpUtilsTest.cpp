@@ -27,11 +27,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double msSince(Clock::time_point t0)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
 // Runs a function on an RDThread (a plain pthread that Qt adopts), the way the device tool's
 // upload thread uses the client.
 class Worker : public RDThread
@@ -335,10 +330,10 @@ TEST(QHttpUtils, AServerThatNeverAnswersEndsInTheTimeOut)
         client.setTimeouts(300, 300);
         auto t0 = Clock::now();
         postReply = client.post(server.url("/login"), "a=b");
-        postMs = msSince(t0);
+        postMs = TestSupport::msSince(t0);
         t0 = Clock::now();
         uploadReply = client.upload(server.url("/upload"), path);
-        uploadMs = msSince(t0);
+        uploadMs = TestSupport::msSince(t0);
     });
     EXPECT_TRUE(postReply.isEmpty());
     EXPECT_TRUE(uploadReply.isEmpty());
@@ -366,7 +361,7 @@ TEST(QHttpUtils, AbortFromAnotherThreadEndsAPostAndAnUploadAtOnce)
             QHttpUtils own;
             client = &own;
             reply = isUpload ? own.upload(server.url("/upload"), path) : own.post(server.url("/login"), "a=b");
-            endedAt = msSince(t0);
+            endedAt = TestSupport::msSince(t0);
             // An aborted helper sends nothing more.
             later = own.post(server.url("/again"), "a=b");
             while (client) // the aborting thread lets go first
@@ -377,7 +372,7 @@ TEST(QHttpUtils, AbortFromAnotherThreadEndsAPostAndAnUploadAtOnce)
         while (server.requests().size() == before)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        const double abortAt = msSince(t0);
+        const double abortAt = TestSupport::msSince(t0);
         client.load()->abort();
         client = nullptr;
         worker.wait();

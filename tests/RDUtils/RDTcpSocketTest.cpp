@@ -1,5 +1,6 @@
 #include "RDTcpSocket.h"
 #include "RDTcpSocketServer.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +19,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point t0)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
 
 int openDescriptors()
 {
@@ -154,7 +150,7 @@ TEST(RDTcpSocket, ReceiveTimeoutLeavesTheSocketOpen)
     char buffer[8];
     const auto t0 = Clock::now();
     EXPECT_EQ(pair.peer->recv(buffer, sizeof(buffer)), -1);
-    const double ms = msSince(t0);
+    const double ms = TestSupport::msSince(t0);
     EXPECT_GE(ms, 450);
     EXPECT_LT(ms, 2500);
     EXPECT_TRUE(pair.peer->isValid());
@@ -184,8 +180,8 @@ TEST(RDTcpSocket, WaitReadableTimesOutAfterAboutAMillisecond)
     ASSERT_NE(pair.peer, nullptr);
     auto t0 = Clock::now();
     EXPECT_EQ(pair.peer->waitReadable(0, 1000), 0);
-    EXPECT_LT(msSince(t0), 50);
-    EXPECT_GE(msSince(t0), 0.9);
+    EXPECT_LT(TestSupport::msSince(t0), 50);
+    EXPECT_GE(TestSupport::msSince(t0), 0.9);
 
     // A descriptor number above FD_SETSIZE works as well.
     const int high = dup2(pair.peer->handle(), 1500);
@@ -193,7 +189,7 @@ TEST(RDTcpSocket, WaitReadableTimesOutAfterAboutAMillisecond)
     RDTcpSocket highSocket(high, RDSocketAddress("127.0.0.1", 1));
     t0 = Clock::now();
     EXPECT_EQ(highSocket.waitReadable(0, 1000), 0);
-    EXPECT_LT(msSince(t0), 50);
+    EXPECT_LT(TestSupport::msSince(t0), 50);
     pair.client.send("z", 1);
     EXPECT_EQ(highSocket.waitReadable(1, 0), 1);
 
@@ -201,7 +197,7 @@ TEST(RDTcpSocket, WaitReadableTimesOutAfterAboutAMillisecond)
     closed.close();
     t0 = Clock::now();
     EXPECT_EQ(closed.waitReadable(1, 0), -1);
-    EXPECT_LT(msSince(t0), 50);
+    EXPECT_LT(TestSupport::msSince(t0), 50);
 }
 
 TEST(RDTcpSocket, CloseClearsTheAddressAndCloseSocketKeepsIt)
@@ -262,9 +258,9 @@ TEST(RDTcpSocket, StopReleasesABlockedAcceptWithin100ms)
     EXPECT_FALSE(returned);
     const auto t0 = Clock::now();
     server.shutdown();
-    while (!returned && msSince(t0) < 2000)
+    while (!returned && TestSupport::msSince(t0) < 2000)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-    const double ms = msSince(t0);
+    const double ms = TestSupport::msSince(t0);
     acceptor.join();
     EXPECT_LT(ms, 100);
     EXPECT_EQ(accepted, nullptr);
@@ -291,9 +287,9 @@ TEST(RDTcpSocket, StopReleasesABlockedRecvWithin100ms)
     EXPECT_EQ(result, 99);
     const auto t0 = Clock::now();
     pair.peer->shutdown();
-    while (result == 99 && msSince(t0) < 2000)
+    while (result == 99 && TestSupport::msSince(t0) < 2000)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-    const double ms = msSince(t0);
+    const double ms = TestSupport::msSince(t0);
     reader.join();
     EXPECT_LT(ms, 100);
     EXPECT_EQ(result, 0);

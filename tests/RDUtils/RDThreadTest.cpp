@@ -1,5 +1,6 @@
 #include "RDThread.h"
 #include "RDThreadLocker.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -40,11 +41,6 @@ private:
     std::function<void(LambdaThread*)> m_body;
 };
 
-double msSince(Clock::time_point t0)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
 } // namespace
 
 TEST(RDThread, StopEndsALongSleepWithinFiveMilliseconds)
@@ -61,7 +57,7 @@ TEST(RDThread, StopEndsALongSleepWithinFiveMilliseconds)
     const auto t0 = Clock::now();
     thread.stop();
     EXPECT_TRUE(thread.wait());
-    EXPECT_LT(msSince(t0), 5.0 * 5); // the target is 5 ms; bounds allow a loaded, sanitized run
+    EXPECT_LT(TestSupport::msSince(t0), 5.0 * 5); // the target is 5 ms; bounds allow a loaded, sanitized run
     EXPECT_FALSE(thread.isRunning());
 }
 
@@ -80,7 +76,7 @@ TEST(RDThread, SleepReturnsAtOnceForNonPositiveCountsAndARaisedFlag)
                 RDThread::msleep(1);
             const auto t0 = Clock::now();
             self->sleepUntilStop(c.ms);
-            elapsed = msSince(t0);
+            elapsed = TestSupport::msSince(t0);
         });
         ASSERT_TRUE(thread.start());
         if (c.stopFirst)
@@ -98,7 +94,7 @@ TEST(RDThread, SleepFollowsTheRequestedDuration)
     LambdaThread thread([&](LambdaThread* self) {
         const auto t0 = Clock::now();
         self->sleepUntilStop(50);
-        elapsed = msSince(t0);
+        elapsed = TestSupport::msSince(t0);
     });
     ASSERT_TRUE(thread.start());
     thread.wait();

@@ -1,6 +1,7 @@
 #include "RDUdpSocket.h"
 
 #include "TestNetns.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,11 +16,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point t0)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
 
 int boundPort(const RDUdpSocket& socket)
 {
@@ -117,9 +113,9 @@ TEST(RDUdpSocket, StopReleasesABlockedReceiveWithin100ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const auto t0 = Clock::now();
     socket.shutdown();
-    while (!returned && msSince(t0) < 2000)
+    while (!returned && TestSupport::msSince(t0) < 2000)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-    const double ms = msSince(t0);
+    const double ms = TestSupport::msSince(t0);
     reader.join();
     EXPECT_LT(ms, 100);
 }

@@ -21,11 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double msSince(Clock::time_point t0)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
 std::string bodyOf(RDHttpBaseRequest* request)
 {
     std::string out;
@@ -145,7 +140,7 @@ TEST(RDHttpConnection, ContentLengthCases)
         ::shutdown(pair.client->socket().handle(), SHUT_WR);
         const auto t0 = Clock::now();
         std::unique_ptr<RDHttpBaseRequest> request(pair.connection->readRequest());
-        EXPECT_LT(msSince(t0), 2000) << c.head;
+        EXPECT_LT(TestSupport::msSince(t0), 2000) << c.head;
         if (c.status == 0) {
             ASSERT_NE(request, nullptr) << c.head;
             EXPECT_EQ(bodyOf(request.get()), c.body) << c.head;
@@ -192,7 +187,7 @@ TEST(RDHttpConnection, LargeBodyIsRefusedBeforeItIsRead)
     const auto t0 = Clock::now();
     EXPECT_EQ(pair.connection->readRequest(), nullptr);
     // The refusal waits a moment for the client's close, so that it is not reset in flight.
-    EXPECT_LT(msSince(t0), 2000);
+    EXPECT_LT(TestSupport::msSince(t0), 2000);
     EXPECT_EQ(refusal(pair), "HTTP/1.1 413 Payload Too Large");
 }
 
@@ -219,7 +214,7 @@ TEST(RDHttpConnection, IdleClientIsClosedSilently)
     pair.connection->setTimeouts(200, 1000);
     const auto t0 = Clock::now();
     EXPECT_EQ(pair.connection->readRequest(), nullptr);
-    const double ms = msSince(t0);
+    const double ms = TestSupport::msSince(t0);
     EXPECT_GE(ms, 190);
     EXPECT_LT(ms, 1500);
     EXPECT_FALSE(pair.connection->isConnected());
@@ -247,7 +242,7 @@ TEST(RDHttpConnection, SlowLorisIsDroppedAfterTheRequestTimeout)
     });
     std::string bytes;
     const bool closed = client.readUntilClosed(&bytes, 5000);
-    const double ms = msSince(t0);
+    const double ms = TestSupport::msSince(t0);
     stopTrickle = true;
     trickle.join();
     EXPECT_TRUE(closed);
@@ -271,9 +266,9 @@ TEST(RDHttpConnection, ShutdownFromAnotherThreadReleasesABlockedRead)
     EXPECT_FALSE(returned);
     const auto t0 = Clock::now();
     pair.connection->shutdown();
-    while (!returned && msSince(t0) < 2000)
+    while (!returned && TestSupport::msSince(t0) < 2000)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
-    const double ms = msSince(t0);
+    const double ms = TestSupport::msSince(t0);
     reader.join();
     EXPECT_LT(ms, 100);
     EXPECT_EQ(result, nullptr);
@@ -339,7 +334,7 @@ TEST(RDHttpConnection, BinaryResponseSendsItsStoreAndStopsWhenItRunsDry)
         response.setHeader("Content-Length", "3");
         const auto t0 = Clock::now();
         pair.connection->sendResponse(&response);
-        EXPECT_LT(msSince(t0), 1000);
+        EXPECT_LT(TestSupport::msSince(t0), 1000);
     }
     const std::string first = pair.client->readResponse();
     EXPECT_EQ(first.substr(first.size() - payload.size()), payload);
@@ -361,7 +356,7 @@ TEST(RDHttpConnection, WriteToAPeerThatStoppedReadingGivesUp)
         const std::string big(8 * 1024 * 1024, 'w');
         const auto t0 = Clock::now();
         const int sent = pair.connection->writeAll(big);
-        const double ms = msSince(t0);
+        const double ms = TestSupport::msSince(t0);
         EXPECT_LT(sent, static_cast<int>(big.size()));
         EXPECT_GE(ms, 250);
         EXPECT_LT(ms, 2000);
@@ -425,7 +420,7 @@ TEST(RDHttpConnection, StopEndsEveryClientThread)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const auto t0 = Clock::now();
     server.stop();
-    EXPECT_LT(msSince(t0), 500);
+    EXPECT_LT(TestSupport::msSince(t0), 500);
     EXPECT_EQ(server.ended, 2);
     EXPECT_TRUE(a.readUntilClosed(nullptr, 1000));
     EXPECT_TRUE(b.readUntilClosed(nullptr, 1000));

@@ -33,21 +33,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double msSince(Clock::time_point t0)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-int freePort()
-{
-    RDTcpSocketServer probe;
-    if (probe.open(RDSocketAddress("127.0.0.1", 0)) < 0)
-        return -1;
-    const int port = probe.address().port();
-    probe.close();
-    return port;
-}
-
 std::string pattern(size_t size, unsigned seed)
 {
     std::mt19937 random(seed);
@@ -294,7 +279,7 @@ protected:
         if (configure.host.empty())
             configure.host = "127.0.0.1";
         if (configure.port == 0)
-            configure.port = freePort();
+            configure.port = TestSupport::freeTcpPort();
         observer.reset();
         server.setConfigure(configure);
         server.setObserver(&observer);
@@ -374,7 +359,7 @@ TEST_F(RDHttpStreamServerTest, ListenAddressDefaultsAndFailures)
         EXPECT_TRUE(server.isStarted());
         const auto t0 = Clock::now();
         server.stop();
-        EXPECT_LT(msSince(t0), 1000);
+        EXPECT_LT(TestSupport::msSince(t0), 1000);
         EXPECT_FALSE(server.isStarted());
     }
     // A restart is stop, configure, start on the same object.
@@ -529,7 +514,7 @@ TEST_F(RDHttpStreamServerTest, SdkPathsAreSilentAndKeepAliveIsExact)
         std::string rest;
         EXPECT_TRUE(client.readUntilClosed(&rest, 5000));
         EXPECT_TRUE(rest.empty());
-        EXPECT_LT(msSince(t0), 5 * 400);
+        EXPECT_LT(TestSupport::msSince(t0), 5 * 400);
     }
     struct Case
     {
@@ -549,7 +534,7 @@ TEST_F(RDHttpStreamServerTest, SdkPathsAreSilentAndKeepAliveIsExact)
         std::string answer;
         const auto t0 = Clock::now();
         EXPECT_TRUE(client.readUntilClosed(&answer, 3000));
-        EXPECT_LT(msSince(t0), 350) << "closed by the idle time-out instead of after the request";
+        EXPECT_LT(TestSupport::msSince(t0), 350) << "closed by the idle time-out instead of after the request";
         EXPECT_EQ(answer, c.answer);
     }
 }
@@ -667,7 +652,7 @@ TEST_F(RDHttpStreamServerTest, RemovingAStreamEndsOnlyItsListenersAtOnce)
     server.removeStream(seven);
     for (auto& l : sevens)
         EXPECT_TRUE(l->readUntilClosed(nullptr, 2000));
-    EXPECT_LT(msSince(t0), 100) << "the listeners of the removed stream were not closed at once";
+    EXPECT_LT(TestSupport::msSince(t0), 100) << "the listeners of the removed stream were not closed at once";
     for (auto& l : nines) {
         std::string got;
         EXPECT_TRUE(l->read(&got, 20000, 3000)) << "a listener of another stream stopped";
@@ -723,7 +708,7 @@ TEST_F(RDHttpStreamServerTest, TwentyListenersAndAWaitingOneThatGetsTheStreamWhe
     listeners.front()->close();
     const auto t0 = Clock::now();
     EXPECT_EQ(waiting.readHead(5000), kPlainHead);
-    RecordProperty("slot_ms", static_cast<int>(msSince(t0)));
+    RecordProperty("slot_ms", static_cast<int>(TestSupport::msSince(t0)));
     std::string got;
     EXPECT_TRUE(waiting.read(&got, 4096, 3000));
     feeder.stop();
@@ -787,7 +772,7 @@ TEST_F(RDHttpStreamServerTest, StopEndsAListenerBlockedInSend)
     auto stalled = blockedListener(stream);
     const auto t0 = Clock::now();
     server.stop();
-    EXPECT_LT(msSince(t0), 1000);
+    EXPECT_LT(TestSupport::msSince(t0), 1000);
     EXPECT_EQ(server.clientCount(), 0);
 }
 
@@ -798,11 +783,11 @@ TEST_F(RDHttpStreamServerTest, RemovingAStreamReleasesAListenerBlockedInSend)
     ASSERT_EQ(server.clientCount(), 1);
     server.removeStream(stream);
     const auto t0 = Clock::now();
-    while (server.clientCount() > 0 && msSince(t0) < 3000) {
+    while (server.clientCount() > 0 && TestSupport::msSince(t0) < 3000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_EQ(server.clientCount(), 0);
-    EXPECT_LT(msSince(t0), 1000);
+    EXPECT_LT(TestSupport::msSince(t0), 1000);
 }
 
 TEST_F(RDHttpStreamServerTest, DescriptorsReturnToTheBaselineAfterABurst)
@@ -825,7 +810,7 @@ TEST_F(RDHttpStreamServerTest, DescriptorsReturnToTheBaselineAfterABurst)
         // Ended connections are released without waiting for a new one: only the listening
         // socket stays.
         const auto t0 = Clock::now();
-        while (openDescriptors() != baseline + 1 && msSince(t0) < 3000)
+        while (openDescriptors() != baseline + 1 && TestSupport::msSince(t0) < 3000)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_EQ(openDescriptors(), baseline + 1);
         server.stop();

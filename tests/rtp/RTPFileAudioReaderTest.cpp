@@ -2,6 +2,7 @@
 #include "RTPReaderDrain.h"
 #include "RTPReaderEvents.h"
 #include "RTPReaderFixtures.h"
+#include "RTPReaderTest.h"
 #include "RTPStalledServer.h"
 
 #include "TestLogFile.h"
@@ -21,17 +22,9 @@ namespace {
 
 using Kind = RTPReaderFixtures::Kind;
 
-class RTPFileAudioReaderTest : public ::testing::Test
+class RTPFileAudioReaderTest : public RTPReaderTest
 {
 protected:
-    void SetUp() override
-    {
-        if (!TestSupport::haveCommand(QStringLiteral("ffmpeg")))
-            GTEST_SKIP() << "ffmpeg is not installed";
-        ASSERT_TRUE(tmp.isValid());
-        dir = QDir(tmp.path());
-    }
-
     void prepare(RTPFileAudioReader* reader, const QString& path, int payloadType, int repeat = 0)
     {
         reader->setPath(path);
@@ -39,14 +32,6 @@ protected:
         reader->setPayloadType(payloadType);
         reader->setRepeatCount(repeat);
     }
-
-    RTPReaderEvents events;
-
-    int logCount(const QString& line) const { return log.count(line + QLatin1Char('\n')); }
-
-    QTemporaryDir tmp;
-    QDir dir;
-    TestLogFile log;
 };
 
 // How a channel's bell settings configure the reader: loop type 2 plays 1 + loops times, 1 plays

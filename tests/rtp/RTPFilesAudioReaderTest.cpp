@@ -2,6 +2,7 @@
 #include "RTPReaderDrain.h"
 #include "RTPReaderEvents.h"
 #include "RTPReaderFixtures.h"
+#include "RTPReaderTest.h"
 #include "RTPStalledServer.h"
 
 #include "TestSupport.h"
@@ -22,17 +23,9 @@ namespace {
 using Kind = RTPReaderFixtures::Kind;
 using Takens = RTPReaderDrain::Takens;
 
-class RTPFilesAudioReaderTest : public ::testing::Test
+class RTPFilesAudioReaderTest : public RTPReaderTest
 {
 protected:
-    void SetUp() override
-    {
-        if (!TestSupport::haveCommand(QStringLiteral("ffmpeg")))
-            GTEST_SKIP() << "ffmpeg is not installed";
-        ASSERT_TRUE(tmp.isValid());
-        dir = QDir(tmp.path());
-    }
-
     void prepare(RTPFilesAudioReader* reader, const QStringList& playlist, int repeat,
                  int payloadType = 0)
     {
@@ -50,10 +43,6 @@ protected:
                 return i;
         return taken.size();
     }
-
-    QTemporaryDir tmp;
-    QDir dir;
-    RTPReaderEvents events;
 };
 
 struct Status

@@ -34,21 +34,6 @@ using Packets = std::vector<std::unique_ptr<RTPAudioPacket>>;
 
 constexpr double kTone = 1000.0;
 
-double msSince(Clock::time_point t0)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-int freePort()
-{
-    RDTcpSocketServer probe;
-    if (probe.open(RDSocketAddress("127.0.0.1", 0)) < 0)
-        return -1;
-    const int port = probe.address().port();
-    probe.close();
-    return port;
-}
-
 // A channel's packets of the payload type, carrying a tone that the ffmpeg command made.
 Packets tonePackets(int payloadType, double seconds)
 {
@@ -171,7 +156,7 @@ protected:
     {
         auto s = std::make_shared<RDHttpStreamServer>();
         configure.host = "127.0.0.1";
-        configure.port = freePort();
+        configure.port = TestSupport::freeTcpPort();
         s->setConfigure(configure);
         EXPECT_EQ(s->start(), 0);
         // The server listens once a connection can be made.
@@ -345,7 +330,7 @@ TEST_F(RTPHttpWriterTest, StreamFollowsTheServerThroughAbsenceRestartAndReplacem
     // A restart of the same server (stop, configure, start) keeps the stream.
     server->stop();
     RDHttpServerConfigure configure = server->configure();
-    configure.port = freePort();
+    configure.port = TestSupport::freeTcpPort();
     server->setConfigure(configure);
     ASSERT_EQ(server->start(), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -469,9 +454,9 @@ TEST_F(RTPHttpWriterTest, PacingIsUnchangedByTwentyListenersAndOneThatStopsReadi
     double droppedAfterMs = -1;
     {
         PacedChannel paced(&writer, packets);
-        while (msSince(t0) < 6000) {
+        while (TestSupport::msSince(t0) < 6000) {
             if (droppedAfterMs < 0 && limited->clientCount() == 20)
-                droppedAfterMs = msSince(t0);
+                droppedAfterMs = TestSupport::msSince(t0);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         paced.stop();

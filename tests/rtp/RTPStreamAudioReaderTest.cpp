@@ -2,6 +2,7 @@
 #include "RTPReaderDrain.h"
 #include "RTPReaderEvents.h"
 #include "RTPReaderFixtures.h"
+#include "RTPReaderTest.h"
 #include "RTPStalledServer.h"
 #include "RTPToneHttpServer.h"
 #include "RtpInfoSession.h"
@@ -25,17 +26,9 @@ namespace {
 
 using Kind = RTPReaderFixtures::Kind;
 
-class RTPStreamAudioReaderTest : public ::testing::Test
+class RTPStreamAudioReaderTest : public RTPReaderTest
 {
 protected:
-    void SetUp() override
-    {
-        if (!TestSupport::haveCommand(QStringLiteral("ffmpeg")))
-            GTEST_SKIP() << "ffmpeg is not installed";
-        ASSERT_TRUE(tmp.isValid());
-        dir = QDir(tmp.path());
-    }
-
     void prepare(RTPStreamAudioReader* reader, const QString& url, int payloadType)
     {
         reader->setUrl(url);
@@ -83,11 +76,6 @@ protected:
         reader->stop();
         return RDThread::tickTime() - began;
     }
-
-    RTPReaderEvents events;
-    QTemporaryDir tmp;
-    QDir dir;
-    TestLogFile log;
 };
 
 TEST(RTPStreamAudioReaderUrlTest, OnlyNetworkProtocolsAreAllowed)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include "RDThread.h"
 
 #include <QFile>
@@ -24,21 +26,7 @@ public:
     RTPToneHttpServer& operator=(const RTPToneHttpServer&) = delete;
 
     // A TCP port of 127.0.0.1 that nothing listens on just now; 0 on failure.
-    static int freePort()
-    {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        int port = 0;
-        if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0
-            && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port = ntohs(address.sin_port);
-        if (fd >= 0)
-            ::close(fd);
-        return port;
-    }
+    static int freePort() { return TestSupport::freeTcpPort(); }
 
     // Serves frequency Hz for seconds (0: without end) on port; true once it listens.
     bool start(int port, double frequency, double seconds = 0)

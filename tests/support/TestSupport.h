@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+
 // Small helpers shared by the test programs: running the command-line tools that serve as real
 // peers (ffmpeg, sqlite3, tshark, sipp, ip, ...) and finding the source and build trees.
 class TestSupport
@@ -23,6 +25,11 @@ public:
     // (codec, rate, channels). Returns false (and prints ffmpeg's error) on failure.
     static bool makeTone(const QString& path, double frequency, double seconds,
                          const QStringList& outputArguments = QStringList());
+
+    // Milliseconds of the monotonic clock since t0.
+    static double msSince(std::chrono::steady_clock::time_point t0);
+    // A TCP port of 127.0.0.1 that nothing listens on just now; 0 on failure.
+    static int freeTcpPort();
 
     static QString sourceDir();
     static QString binaryDir();

@@ -209,11 +209,7 @@ void SipManager::uninit()
 {
     std::lock_guard<std::mutex> life(m_lifeMutex);
     m_running = false;
-    SipStack* stack = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        stack = m_stack;
-    }
+    SipStack* stack = currentStack();
     if (!stack)
         return;
 
@@ -454,8 +450,13 @@ std::shared_ptr<SipChannel> SipManager::localLoopChannel()
 
 bool SipManager::isListening()
 {
+    return currentStack() != nullptr;
+}
+
+SipStack* SipManager::currentStack()
+{
     std::lock_guard<std::mutex> guard(m_mutex);
-    return m_stack != nullptr;
+    return m_stack;
 }
 
 int SipManager::port()
@@ -516,11 +517,7 @@ void SipManager::readEvent(SipStackEvent* event)
             channel->onCallInvite(event);
         } else {
             RDLOG("can't find channel with invite, terminate it");
-            SipStack* stack = nullptr;
-            {
-                std::lock_guard<std::mutex> guard(m_mutex);
-                stack = m_stack;
-            }
+            SipStack* stack = currentStack();
             if (stack) {
                 stack->lock();
                 stack->callTerminate(event->cid, event->did);
@@ -638,11 +635,7 @@ void SipManager::dispatchCallEvent(SipStackEvent* event)
 
 void SipManager::answerOtherEvent(SipStackEvent* event)
 {
-    SipStack* stack = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        stack = m_stack;
-    }
+    SipStack* stack = currentStack();
     if (!stack)
         return;
     stack->lock();
@@ -665,11 +658,7 @@ void SipManager::sendMessageAnswer(SipStackEvent* event, int status)
 {
     if (!event)
         return;
-    SipStack* stack = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        stack = m_stack;
-    }
+    SipStack* stack = currentStack();
     if (!stack)
         return;
     stack->lock();

@@ -110,6 +110,8 @@ protected:
     std::vector<std::shared_ptr<SipChannel>>& channelList() { return m_channels; }
 
 private:
+    // The stack of the moment, read under the lock; null when not listening.
+    SipStack* currentStack();
     void wire(const std::shared_ptr<SipChannel>& channel, int id, bool withCommandThread);
     std::string resolveLocalIp();
     void dispatchCallEvent(SipStackEvent* event);
