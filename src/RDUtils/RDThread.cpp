@@ -78,6 +78,13 @@ double RDThread::currentTime()
     return QDateTime::currentMSecsSinceEpoch() / 1000.0;
 }
 
+double RDThread::monotonicTime()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
 double RDThread::tickTime()
 {
     timespec ts;

@@ -37,6 +37,8 @@ public:
     static double currentTime();
     // Monotonic seconds, truncated to whole milliseconds.
     static double tickTime();
+    // Monotonic seconds to the nanosecond, for pacing and RTP timing.
+    static double monotonicTime();
 
 protected:
     virtual void run() = 0;

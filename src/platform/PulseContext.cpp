@@ -1,13 +1,14 @@
 #include "PulseContext.h"
 
+#include "RDThread.h"
+
+#include <cmath>
 #include <pulse/context.h>
 #include <pulse/error.h>
 #include <pulse/mainloop.h>
 #include <pulse/operation.h>
 #include <pulse/channelmap.h>
 #include <pulse/stream.h>
-
-#include <chrono>
 
 PulseContext::PulseContext() = default;
 
@@ -18,9 +19,7 @@ PulseContext::~PulseContext()
 
 long long PulseContext::nowMs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return std::llround(RDThread::tickTime() * 1000);
 }
 
 bool PulseContext::connect(const char* clientName, int timeoutMs)

@@ -18,6 +18,7 @@
 #include "RtpManager.h"
 #include "RtpManagerSip.h"
 #include "RtpPortManager.h"
+#include "RDThread.h"
 
 #include <QStringList>
 
@@ -721,7 +722,7 @@ void RtpInfoSession::doSend(RtpInfoSessionSendThread* thread)
     bool mismatchLogged = false;
 
     while (!thread->isStop()) {
-        const double now = RtpInfoSessionSendThread::monotonicNow();
+        const double now = RDThread::monotonicTime();
         if (rtp)
             rtp->serviceRtcp(now);
         if (schedule.hasStarted() && now < schedule.nextDue()) {
@@ -747,7 +748,7 @@ void RtpInfoSession::doSend(RtpInfoSessionSendThread* thread)
             continue;
         }
         uint32_t increment = 0;
-        const double due = schedule.place(RtpInfoSessionSendThread::monotonicNow(), packet->duration, &increment);
+        const double due = schedule.place(RDThread::monotonicTime(), packet->duration, &increment);
         // A source started before the channel's codec was edited may still deliver the old one:
         // its packet keeps its time slot but goes nowhere.
         if (packet->payloadType >= 0 && packet->payloadType != payloadType) {

@@ -2,6 +2,7 @@
 
 #include "RtpInfoSession.h"
 #include "RtpLayerSession.h"
+#include "RDThread.h"
 
 #include <algorithm>
 #include <chrono>
@@ -59,13 +60,6 @@ void RtpInfoSessionSendThread::run()
     m_session->doSend(this);
 }
 
-double RtpInfoSessionSendThread::monotonicNow()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
 void RtpInfoSessionSendThread::stop()
 {
     RDThread::stop();
@@ -88,7 +82,7 @@ void RtpInfoSessionSendThread::sleepUntil(double due)
         m_waitCondition.wait_until(lock, deadline, [this] { return isStop(); });
         return;
     }
-    const double now = monotonicNow();
+    const double now = RDThread::monotonicTime();
     const timespec deadline = toTimespec(std::min(due, now + kSlice));
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
@@ -97,7 +91,7 @@ void RtpInfoSessionSendThread::sleepUntil(double due)
 bool RtpInfoSessionSendThread::waitUntil(double due)
 {
     while (!isStop()) {
-        if (monotonicNow() >= due)
+        if (RDThread::monotonicTime() >= due)
             return true;
         sleepUntil(due);
     }

@@ -50,9 +50,6 @@ public:
     // The pause of a pass that found no packet.
     void idle();
 
-    // Monotonic seconds, to the nanosecond.
-    static double monotonicNow();
-
     // Process-wide tuning for comparison runs; channels use the defaults.
     static void setPacing(Pacing pacing);
     static Pacing pacing();

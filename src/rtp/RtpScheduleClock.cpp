@@ -1,8 +1,9 @@
 #include "RtpScheduleClock.h"
 
-#include <QDateTime>
+#include "RDThread.h"
 
-#include <chrono>
+#include <cmath>
+#include <QDateTime>
 
 RtpScheduleClock::Reading RtpScheduleClock::now() const
 {
@@ -11,9 +12,7 @@ RtpScheduleClock::Reading RtpScheduleClock::now() const
 
 qint64 RtpScheduleClock::monotonicMs() const
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return std::llround(RDThread::tickTime() * 1000);
 }
 
 RtpScheduleClock::Reading RtpScheduleClock::at(qint64 utcMs)

@@ -1,6 +1,7 @@
 #include "RtpLayerSession.h"
 
 #include "RDLog.h"
+#include "RDThread.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -91,13 +92,6 @@ RtpLayerSession::~RtpLayerSession()
     closeSockets();
 }
 
-double RtpLayerSession::monotonicNow()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
 void RtpLayerSession::closeSockets()
 {
     m_open.store(false, std::memory_order_release);
@@ -173,7 +167,7 @@ int RtpLayerSession::open(const std::string& bindIp, int portBase, int clockRate
     // A first report of about 100 bytes; the minimum interval dominates anyway.
     m_averageRtcpSize = 100;
     std::uniform_real_distribution<double> spread(0.5, 1.5);
-    m_nextReport = monotonicNow() +
+    m_nextReport = RDThread::monotonicTime() +
                    RtpLayerRtcp::interval(2, 1, kSessionBandwidth * kRtcpShare, true, m_averageRtcpSize, true,
                                           spread(m_random));
     {
@@ -296,7 +290,7 @@ int RtpLayerSession::sendPacket(const void* data, size_t length, uint8_t payload
     }
 
     m_lastTimestamp = m_timestamp;
-    m_lastSendTime = monotonicNow();
+    m_lastSendTime = RDThread::monotonicTime();
     m_timestamp += tsIncrement;
     ++m_sequence;
     ++m_packetCount;
@@ -323,7 +317,7 @@ size_t RtpLayerSession::buildReport(uint8_t* buffer, size_t capacity, bool sende
     bool haveBlock;
     {
         std::lock_guard<std::mutex> stats(m_statsMutex);
-        haveBlock = m_stats.takeReportBlock(monotonicNow(), block);
+        haveBlock = m_stats.takeReportBlock(RDThread::monotonicTime(), block);
     }
     size_t used;
     if (senderReport) {
@@ -332,7 +326,7 @@ size_t RtpLayerSession::buildReport(uint8_t* buffer, size_t capacity, bool sende
         RtpLayerRtcp::SenderInfo info;
         info.ntpSeconds = uint32_t(wall.tv_sec) + kNtpEpochOffset;
         info.ntpFraction = uint32_t((uint64_t(wall.tv_nsec) << 32) / 1000000000ull);
-        const double elapsed = monotonicNow() - m_lastSendTime + m_preTxDelay;
+        const double elapsed = RDThread::monotonicTime() - m_lastSendTime + m_preTxDelay;
         info.rtpTimestamp = m_lastTimestamp + uint32_t(int64_t(std::llround(elapsed * m_clockRate)));
         info.packetCount = m_packetCount;
         info.octetCount = m_octetCount;
@@ -381,7 +375,7 @@ void RtpLayerSession::drainRtcp()
                 continue;
             return;
         }
-        const double now = monotonicNow();
+        const double now = RDThread::monotonicTime();
         std::lock_guard<std::mutex> stats(m_statsMutex);
         RtpLayerRtcp::readSenderReports(m_receiveBuffer.data(), size_t(n), [&](uint32_t ssrc, uint32_t ntpMiddle) {
             m_stats.onSenderReport(ssrc, ntpMiddle, now);
@@ -420,7 +414,7 @@ int RtpLayerSession::receive(RtpLayerPacket* out, int max)
         packet.sourceAddress = ntohl(from.sin_addr.s_addr);
         packet.sourcePort = ntohs(from.sin_port);
         {
-            const uint32_t arrival = uint32_t(int64_t(std::llround(monotonicNow() * m_clockRate)));
+            const uint32_t arrival = uint32_t(int64_t(std::llround(RDThread::monotonicTime() * m_clockRate)));
             std::lock_guard<std::mutex> stats(m_statsMutex);
             m_stats.onPacket(packet.ssrc, packet.sequenceNumber, packet.timestamp, arrival);
             m_peerSent = true;

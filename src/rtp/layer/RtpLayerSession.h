@@ -82,7 +82,6 @@ private:
         uint16_t port;
     };
 
-    static double monotonicNow();
     void closeSockets();
     void sendRtcp(const uint8_t* data, size_t length);
     size_t buildReport(uint8_t* buffer, size_t capacity, bool senderReport, bool bye);

@@ -1,12 +1,14 @@
 #include "SipStack.h"
 
 #include "RDLog.h"
+#include "RDThread.h"
 #include "SipDigest.h"
 #include "SipLocalIp.h"
 #include "SipResolverThread.h"
 #include "SipStackThread.h"
 #include "SipText.h"
 
+#include <cmath>
 #include <sys/time.h>
 #include <time.h>
 
@@ -506,9 +508,7 @@ void SipStack::wake()
 
 int64_t SipStack::nowMs() const
 {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    return std::llround(RDThread::tickTime() * 1000);
 }
 
 std::string SipStack::randomHex(int bytes)
