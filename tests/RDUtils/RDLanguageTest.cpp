@@ -154,6 +154,12 @@ TEST_F(LanguageTest, LookupsRaceLanguageSwitchesSafely)
         readers.push_back(std::make_unique<Reader>());
         ASSERT_TRUE(readers.back()->start());
     }
+    // The switches begin only once every reader is looking up, so that they really overlap.
+    for (auto& r : readers) {
+        for (int waited = 0; r->lookups.load() == 0 && waited < 5000; ++waited)
+            RDThread::msleep(1);
+        ASSERT_GT(r->lookups.load(), 0);
+    }
     for (int i = 0; i < 1000; ++i)
         RDLanguage::setLanguage(i % 3 == 0 ? "Deutsch" : i % 3 == 1 ? "A" : "none");
     for (auto& r : readers) {

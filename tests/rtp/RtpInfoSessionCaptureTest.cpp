@@ -1,5 +1,5 @@
 #include "RtpInfoSession.h"
-#include "RtpPortManager.h"
+#include "RtpPortManagerScope.h"
 #include "RtpSessionFakeSources.h"
 #include "RtpSessionRecorder.h"
 #include "TestAudio.h"
@@ -27,8 +27,7 @@ constexpr double kToneSeconds = 2.0;
 class RtpInfoSessionCaptureTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { RtpPortManager::createInstance(); }
-    void TearDown() override { RtpPortManager::destroyInstance(); }
+    RtpPortManagerScope ports;
 
     // An SDP that tells the ffmpeg command of a PCMA stream to 127.0.0.1:port.
     static bool writeSdp(const QString& path, int port)

@@ -3,7 +3,7 @@
 #include "RTPReaderFixtures.h"
 #include "RTPToneHttpServer.h"
 #include "RtpInfoSession.h"
-#include "RtpPortManager.h"
+#include "RtpPortManagerScope.h"
 #include "RtpSessionFakeSources.h"
 #include "RtpSessionLateness.h"
 #include "RtpSessionReceiver.h"
@@ -68,9 +68,11 @@ private:
 class RtpInfoSessionHttpTest : public ::testing::Test
 {
 protected:
+    // Declared first, so it outlives the sessions and the server of the test.
+    RtpPortManagerScope ports;
+
     void SetUp() override
     {
-        RtpPortManager::createInstance();
         ASSERT_TRUE(receiver.start());
         music = RTPReaderFixtures::tone(QDir(dir.path()), QStringLiteral("music"), kTone, 12.0,
                                         RTPReaderFixtures::Mp3);
@@ -81,7 +83,6 @@ protected:
         host.setServer(nullptr);
         if (server)
             server->stop();
-        RtpPortManager::destroyInstance();
     }
 
     void startServer(RDHttpServerConfigure configure = RDHttpServerConfigure())

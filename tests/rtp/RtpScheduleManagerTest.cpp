@@ -1,5 +1,6 @@
 #include "RTPReaderFixtures.h"
 #include "RtpManagerFixture.h"
+#include "RtpScheduleThread.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -69,5 +70,5 @@ TEST_F(RtpScheduleManagerTest, ItemDueSoonStartsTheChannelWithTriggerSchedule)
     RtpManager::destroyInstance();
     manager = nullptr;
     const auto stopMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopBegin).count();
-    EXPECT_LT(stopMs, 2500) << "shutting the manager down waited out the scheduler's pass";
+    EXPECT_LT(stopMs, RtpScheduleThread::kPassMs / 2) << "shutting the manager down waited out the scheduler's pass";
 }
