@@ -146,8 +146,9 @@ bool RTPFilesAudioReader::_openFrom(int index, RDThread* thread)
     int count;
     {
         RDThreadLocker::Guard guard(m_lock);
+        // A seek meant the item that was playing; a jump asked meanwhile (one right after the
+        // start, or while an item ended) still stands and is taken on the next pass.
         m_seekRequest = false;
-        m_jumpRequest = false;
         count = int(m_playlist.size());
     }
     if (count == 0)

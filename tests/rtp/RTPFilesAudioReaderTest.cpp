@@ -337,6 +337,25 @@ TEST_F(RTPFilesAudioReaderTest, JumpLandsWhereAskedAndIgnoresIndexesOutsideTheLi
     EXPECT_NEAR(RTPReaderDrain::frequency(late, 8000, 0.05, 0.4), 880, 9);
 }
 
+// A jump asked before the reader has opened its first item is not lost to that first open.
+TEST_F(RTPFilesAudioReaderTest, JumpRightAfterTheStartLands)
+{
+    const QString a = RTPReaderFixtures::tone(dir, "a", 440, 10, Kind::MulawWav);
+    const QString b = RTPReaderFixtures::tone(dir, "b", 660, 10, Kind::MulawWav);
+    ASSERT_FALSE(a.isEmpty() || b.isEmpty());
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        RTPFilesAudioReader reader;
+        RTPReaderEvents opened;
+        prepare(&reader, {a, b}, 0);
+        reader.setObserver(&opened);
+        ASSERT_TRUE(reader.start());
+        reader.jump(1);
+        EXPECT_TRUE(opened.waitFor(RTPReaderEvents::Opened, 1, 5, 1)) << opened.trace().toStdString();
+        reader.stop();
+    }
+}
+
 TEST_F(RTPFilesAudioReaderTest, ItemTruncatedWhilePlayingEndsAndTheNextPlays)
 {
     const QString big = RTPReaderFixtures::tone(dir, "big", 440, 3.0, Kind::Pcm16Wav);
