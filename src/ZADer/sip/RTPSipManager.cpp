@@ -6,7 +6,6 @@
 #include "RTPSipChannel.h"
 #include "RtpEngineHost.h"
 #include "RtpInfo.h"
-#include "SipSdp.h"
 
 namespace {
 
@@ -172,19 +171,7 @@ void RTPSipManager::onCallIncoming(const Channel& channel, const Call& call)
         call->reject(404);
         return;
     }
-    const std::shared_ptr<SipMedia> audio = call->audioMedia();
-    audio->localPayloads = SipSdp::answerPayloads(audio->remotePayloads);
-    if (!SipSdp::hasMediaPayload(audio->localPayloads)) {
-        RDLOG("call(%d) on channel %d offers no audio we can play: refused with 488", call->cid.load(), info.id);
-        call->reject(488);
-        return;
-    }
-    // The channel plays only its first call.
-    if (!channel->calls().empty()) {
-        RDLOG("call(%d) on channel %d: channel busy, refused with 486", call->cid.load(), info.id);
-        call->reject(486);
-        return;
-    }
+    // The channel has refused calls it cannot play (488) and a second caller (486) already.
     call->ring();
     call->answer();
 }

@@ -619,7 +619,9 @@ void SipStack::pump()
 void SipStack::processPass(bool readSocket)
 {
     if (readSocket) {
-        std::vector<char> buffer(kMaxDatagram + 1);
+        std::vector<char>& buffer = m_receiveBuffer;
+        if (buffer.empty())
+            buffer.resize(kMaxDatagram + 1);
         for (int i = 0; i < kReadsPerPass; ++i) {
             sockaddr_in from{};
             in_addr local{};

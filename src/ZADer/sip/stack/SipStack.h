@@ -248,6 +248,7 @@ private:
 
     struct osip* m_osip = nullptr;
     SipUdpTransport m_transport;
+    std::vector<char> m_receiveBuffer; // of the stack thread, sized once
     SipStackThread* m_thread = nullptr;
     SipResolverThread* m_resolver = nullptr;
     bool m_listening = false;
