@@ -263,13 +263,7 @@ int RtpManager::startSessionSource(RtpInfoSession* session, const RtpInfo& info,
         RDLOG("channel %d: source %d did not start (trigger %d)", info.id, source, startedType);
         return -1;
     }
-    // The loop may have ended by itself (its last source done) after the session looked at it
-    // and before the new source arrived, leaving the source without a loop. Asking again winds
-    // the ended loop up and starts a new one for the sources the session holds.
-    for (int attempt = 0; attempt < 3 && !session->isSending() && session->hasSource(source); ++attempt) {
-        RDLOG("channel %d: the send loop ended as source %d arrived; it starts again", info.id, source);
-        session->startSource(source, startedType);
-    }
+    // A loop that ended by itself as the source arrived is the session's to restart.
     return 0;
 }
 
