@@ -10,6 +10,7 @@
 #include "VDB.h"
 #include "ZvDB.h"
 #include "ZvDBLog.h"
+#include "RtpPortManagerScope.h"
 
 #include <gtest/gtest.h>
 
@@ -37,8 +38,10 @@ protected:
             ASSERT_TRUE(log.isOpen());
             log.checkUpgrade();
         }
-        if (!RtpPortManager::instance())
+        if (!RtpPortManager::instance()) {
             RtpPortManager::createInstance();
+            RtpPortManagerScope::spread();
+        }
         ASSERT_TRUE(receiver.start());
     }
 

@@ -6,6 +6,7 @@
 #include "SipTestManager.h"
 #include "SipTestPeer.h"
 #include "TestLogFile.h"
+#include "RtpPortManagerScope.h"
 
 #include <gtest/gtest.h>
 
@@ -178,6 +179,7 @@ std::string summary(const std::string& body, int* audioPort)
 TEST_F(SipCallInviteTest, OfferTable)
 {
     RtpPortManager::createInstance();
+    RtpPortManagerScope::spread();
     auto channel = addAccount();
     struct Row
     {
@@ -245,6 +247,8 @@ TEST_F(SipCallInviteTest, RefusalsBeforeAnswer)
     EXPECT_EQ(m_manager.count("incoming"), 0);
 
     RtpPortManager::createInstance();
+
+    RtpPortManagerScope::spread();
     auto quiet = addAccount(SipAccountInfo::kModeDoNotDisturb);
     EXPECT_EQ(invite(pcmu).status, 603);
     EXPECT_TRUE(log.waitFor("because channel is do not disturb"));

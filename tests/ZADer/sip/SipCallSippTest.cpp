@@ -13,6 +13,7 @@
 #include "TestLogFile.h"
 #include "TestSupport.h"
 #include "TestTone.h"
+#include "RtpPortManagerScope.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,6 +42,7 @@ protected:
         if (!SipSippRunner::available())
             GTEST_SKIP() << "sipp (Debian sip-tester) is not installed";
         RtpPortManager::createInstance();
+        RtpPortManagerScope::spread();
         m_manager = std::make_unique<SipTestManager>();
         m_manager->setLocalIp("127.0.0.1");
         m_manager->setT1(50);
