@@ -1,5 +1,7 @@
 #include "RDDigest.h"
 
+#include "RDBigEndian.h"
+
 #include <cstring>
 
 namespace {
@@ -49,8 +51,7 @@ void sha1ProcessBlock(uint32_t state[5], const unsigned char block[64])
 {
     uint32_t w[80];
     for (int t = 0; t < 16; ++t)
-        w[t] = (uint32_t(block[t * 4]) << 24) | (uint32_t(block[t * 4 + 1]) << 16) |
-               (uint32_t(block[t * 4 + 2]) << 8) | uint32_t(block[t * 4 + 3]);
+        w[t] = readBe32(block + t * 4);
     for (int t = 16; t < 80; ++t)
         w[t] = rotateLeft(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
@@ -107,11 +108,7 @@ int sha1(const char* data, int length, unsigned char* digest)
     if (tailSize == 128)
         sha1ProcessBlock(state, tail + 64);
 
-    for (int i = 0; i < 5; ++i) {
-        digest[i * 4] = static_cast<unsigned char>(state[i] >> 24);
-        digest[i * 4 + 1] = static_cast<unsigned char>(state[i] >> 16);
-        digest[i * 4 + 2] = static_cast<unsigned char>(state[i] >> 8);
-        digest[i * 4 + 3] = static_cast<unsigned char>(state[i]);
-    }
+    for (int i = 0; i < 5; ++i)
+        writeBe32(digest + i * 4, state[i]);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "RDSocketAddress.h"
 
+#include "RDIpv4.h"
 #include "RDLog.h"
 
 #include <arpa/inet.h>
@@ -32,11 +33,7 @@ std::string RDSocketAddress::toString() const
 
 void RDSocketAddress::setSockAddr(const sockaddr_in& address)
 {
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &address.sin_addr, text, sizeof(text)))
-        m_host = text;
-    else
-        m_host.clear();
+    m_host = ipv4Text(address.sin_addr);
     m_port = ntohs(address.sin_port);
 }
 
@@ -56,26 +53,8 @@ int RDSocketAddress::toSockAddr(sockaddr_in* address) const
 
 bool RDSocketAddress::parseDottedQuad(const std::string& host, unsigned int* networkOrder)
 {
-    unsigned int value = 0;
-    size_t pos = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0) {
-            if (pos >= host.size() || host[pos] != '.')
-                return false;
-            ++pos;
-        }
-        int digits = 0;
-        unsigned int number = 0;
-        while (pos < host.size() && host[pos] >= '0' && host[pos] <= '9' && digits < 4) {
-            number = number * 10 + static_cast<unsigned int>(host[pos] - '0');
-            ++pos;
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || number > 255)
-            return false;
-        value = (value << 8) | number;
-    }
-    if (pos != host.size())
+    uint32_t value = 0;
+    if (!parseIpv4(host, &value))
         return false;
     if (networkOrder)
         *networkOrder = htonl(value);
@@ -114,13 +93,9 @@ int RDSocketAddress::resolve(std::string& host)
     for (addrinfo* ai = results; ai; ai = ai->ai_next) {
         if (ai->ai_family != AF_INET || !ai->ai_addr)
             continue;
-        char text[INET_ADDRSTRLEN] = {};
-        const auto* in = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-        if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text))) {
-            host = text;
-            result = 0;
-            break;
-        }
+        host = ipv4Text(reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr);
+        result = 0;
+        break;
     }
     freeaddrinfo(results);
     if (result != 0)

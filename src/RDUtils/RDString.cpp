@@ -46,7 +46,43 @@ int compareCStrings(const char* a, const char* b, Fold fold)
     return signedByte(fold(*a)) - signedByte(fold(*b));
 }
 
+int lower(char c)
+{
+    return std::tolower(static_cast<unsigned char>(c));
+}
+
 } // namespace
+
+const char* const kHiddenValue = "(hidden)";
+
+bool equalsIgnoreCase(const char* a, const char* b)
+{
+    if (!a || !b)
+        return false;
+    while (*a && lower(*a) == lower(*b)) {
+        ++a;
+        ++b;
+    }
+    return *a == '\0' && *b == '\0';
+}
+
+bool lessIgnoreCase(const std::string& a, const std::string& b)
+{
+    const size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; ++i) {
+        const int ca = lower(a[i]);
+        const int cb = lower(b[i]);
+        if (ca != cb)
+            return ca < cb;
+    }
+    return a.size() < b.size();
+}
+
+bool isCredentialHeader(const std::string& name)
+{
+    return compareIgnoreCase(name, "Authorization") == 0 || compareIgnoreCase(name, "Proxy-Authorization") == 0 ||
+           compareIgnoreCase(name, "Cookie") == 0;
+}
 
 int compareIgnoreCase(const std::string& a, const std::string& b)
 {

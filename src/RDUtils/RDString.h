@@ -16,6 +16,15 @@ int compareString(const std::string& a, const std::string& b);
 // b gives 1); the result is the difference of the first differing bytes as signed 8-bit values.
 int compareString(const char* a, const char* b);
 int compareStringIgnoreCase(const char* a, const char* b);
+// Equal but for ASCII letter case; false when either text is null.
+bool equalsIgnoreCase(const char* a, const char* b);
+// A strict weak order that ignores ASCII letter case (lower-cased bytes compared as unsigned,
+// then length), for maps keyed by header names.
+bool lessIgnoreCase(const std::string& a, const std::string& b);
+// Headers whose values are secrets (Authorization, Proxy-Authorization, Cookie): log lines
+// show kHiddenValue in their place.
+bool isCredentialHeader(const std::string& name);
+extern const char* const kHiddenValue;
 
 bool isEmptyString(const char* s);
 std::string stringFromCStr(const char* s);

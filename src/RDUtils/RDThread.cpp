@@ -68,6 +68,19 @@ void RDThread::sleepUntilStop(int ms)
     m_sleepCondition.wait_until(lock, deadline, [this] { return isStop(); });
 }
 
+bool RDThread::sleepUntilDeadline(double due)
+{
+    // steady_clock is CLOCK_MONOTONIC, the clock of monotonicTime().
+    const auto deadline = std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(due)));
+    std::unique_lock<std::mutex> lock(m_sleepMutex);
+    while (!isStop()) {
+        if (m_sleepCondition.wait_until(lock, deadline) == std::cv_status::timeout)
+            return !isStop();
+    }
+    return false;
+}
+
 void RDThread::msleep(unsigned long ms)
 {
     QThread::msleep(ms);

@@ -31,6 +31,9 @@ public:
 
     // Sleeps up to ms milliseconds on the monotonic clock, returning as soon as stop() is called.
     void sleepUntilStop(int ms);
+    // Sleeps until the monotonic time due (seconds, the clock of monotonicTime()), returning at
+    // once when stop() is called. True when due was reached, false when stopped first.
+    bool sleepUntilDeadline(double due);
 
     static void msleep(unsigned long ms);
     // Wall-clock seconds since the Unix epoch, millisecond resolution.

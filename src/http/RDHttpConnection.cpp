@@ -5,6 +5,7 @@
 #include "RDLog.h"
 #include "RDMFData.h"
 #include "RDMemoryData.h"
+#include "RDRandom.h"
 #include "RDSocket.h"
 #include "RDString.h"
 #include "RDTcpSocket.h"
@@ -12,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -163,9 +163,7 @@ bool RDHttpConnection::findHead(size_t* headEnd)
 
 std::string RDHttpConnection::newBodyPath() const
 {
-    unsigned long long random = 0;
-    if (getrandom(&random, sizeof(random), GRND_NONBLOCK) != static_cast<ssize_t>(sizeof(random)))
-        random = static_cast<unsigned long long>(Clock::now().time_since_epoch().count());
+    const unsigned long long random = randomSeed();
     char name[96];
     std::snprintf(name, sizeof(name), "http-body-%d-%llu-%016llx", static_cast<int>(getpid()),
                   g_bodyCounter.fetch_add(1), random);

@@ -1,5 +1,6 @@
 #include "RDHttpRequest.h"
 
+#include "RDDecimal.h"
 #include "RDString.h"
 
 #include <cctype>
@@ -7,7 +8,8 @@
 
 namespace {
 
-// A plain run of decimal digits (blanks and tabs around it allowed); saturates at INT64_MAX.
+// A plain run of decimal digits (blanks and tabs around it allowed); saturates at INT64_MAX, so
+// an absurd length is refused as too large rather than as malformed.
 bool parseLength(std::string text, int64_t* length)
 {
     const size_t first = text.find_first_not_of(" \t");
@@ -15,35 +17,21 @@ bool parseLength(std::string text, int64_t* length)
     if (first == std::string::npos)
         return false;
     text = text.substr(first, last - first + 1);
-    int64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
+    long long value = 0;
+    if (!parseDecimal(text, 0, INT64_MAX, &value)) {
+        if (text.find_first_not_of("0123456789") != std::string::npos)
             return false;
-        const int digit = c - '0';
-        value = value > (INT64_MAX - digit) / 10 ? INT64_MAX : value * 10 + digit;
+        value = INT64_MAX;
     }
     *length = value;
     return true;
-}
-
-bool isMasked(const std::string& name)
-{
-    return compareIgnoreCase(name, "Authorization") == 0 || compareIgnoreCase(name, "Proxy-Authorization") == 0 ||
-           compareIgnoreCase(name, "Cookie") == 0;
 }
 
 } // namespace
 
 bool RDHttpHeaderLess::operator()(const std::string& a, const std::string& b) const
 {
-    const size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
-        const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-        const int cb = std::tolower(static_cast<unsigned char>(b[i]));
-        if (ca != cb)
-            return ca < cb;
-    }
-    return a.size() < b.size();
+    return lessIgnoreCase(a, b);
 }
 
 void RDHttpRequest::clear()
@@ -125,7 +113,7 @@ std::string RDHttpRequest::toString() const
 {
     std::string text = m_method + " " + m_target + " " + m_version + "\r\n";
     for (const auto& entry : m_headers)
-        text += entry.first + ": " + (isMasked(entry.first) ? std::string("(hidden)") : entry.second) + "\r\n";
+        text += entry.first + ": " + (isCredentialHeader(entry.first) ? std::string(kHiddenValue) : entry.second) + "\r\n";
     text += "\r\n";
     return text;
 }

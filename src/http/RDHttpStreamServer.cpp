@@ -5,8 +5,8 @@
 #include "RDHttpConnection.h"
 #include "RDHttpStreamServerClientThread.h"
 #include "RDHttpStreamServerObserver.h"
-#include "RDHttpStreamServerThread.h"
 #include "RDHttpTextResponse.h"
+#include "RDFunctionThread.h"
 #include "RDLog.h"
 #include "RDString.h"
 #include "RDTcpSocket.h"
@@ -22,12 +22,6 @@ constexpr int kDefaultPort = 8088;
 constexpr double kIdleReapSeconds = 0.2;
 constexpr int kSlotWaitMs = 10;
 constexpr int kAcceptWaitUs = 10000;
-
-bool isCredentialHeader(const std::string& name)
-{
-    return compareIgnoreCase(name, "Authorization") == 0 || compareIgnoreCase(name, "Proxy-Authorization") == 0 ||
-           compareIgnoreCase(name, "Cookie") == 0;
-}
 
 // Equal texts of equal length; the time taken does not tell where they differ.
 bool sameSecret(const std::string& a, const std::string& b)
@@ -84,7 +78,7 @@ int RDHttpStreamServer::start()
         RDLOG("http server already started; stop it before starting it again");
         return -1;
     }
-    m_thread = new RDHttpStreamServerThread(this);
+    m_thread = new RDFunctionThread("RDHttpServer", [this](RDThread* thread) { acceptLoop(thread); });
     if (!m_thread->start()) {
         delete m_thread;
         m_thread = nullptr;
@@ -116,7 +110,7 @@ RDTcpSocketServer* RDHttpStreamServer::createServerSocket()
     return new RDTcpSocketServer();
 }
 
-void RDHttpStreamServer::acceptLoop(RDHttpStreamServerThread* thread)
+void RDHttpStreamServer::acceptLoop(RDThread* thread)
 {
     const RDHttpServerConfigure startConfigure = configure();
     const RDSocketAddress address(startConfigure.host.empty() ? std::string("0.0.0.0") : startConfigure.host,
@@ -142,7 +136,7 @@ void RDHttpStreamServer::acceptLoop(RDHttpStreamServerThread* thread)
         const int ready = socket->waitReadable(0, kAcceptWaitUs);
         if (ready != 1) {
             if (ready < 0)
-                thread->pause(1);
+                thread->sleepUntilStop(1);
             if (RDThread::tickTime() - lastReap >= kIdleReapSeconds) {
                 std::lock_guard<std::mutex> lock(m_clientMutex);
                 reapClientsLocked();
@@ -187,7 +181,7 @@ void RDHttpStreamServer::acceptLoop(RDHttpStreamServerThread* thread)
     RDLOG("http server stopped listening on %s", address.toString().c_str());
 }
 
-bool RDHttpStreamServer::waitForSlot(RDHttpStreamServerThread* thread, int maxClients)
+bool RDHttpStreamServer::waitForSlot(RDThread* thread, int maxClients)
 {
     // The waiting connection is held, never refused. The list lock is let go between looks,
     // so that the stream writers are not held up meanwhile.
@@ -200,7 +194,7 @@ bool RDHttpStreamServer::waitForSlot(RDHttpStreamServerThread* thread, int maxCl
         }
         if (thread->isStop())
             return false;
-        thread->pause(kSlotWaitMs);
+        thread->sleepUntilStop(kSlotWaitMs);
         if (thread->isStop())
             return false;
     }
@@ -333,7 +327,7 @@ void RDHttpStreamServer::autoHandlerRequest(RDHttpConnection* connection, RDHttp
         line << "handle " << connection->remotePort() << "\n";
         line << request->method() << " " << request->path() << " " << request->version() << "\n";
         for (const auto& header : request->headers())
-            line << header.first << " : " << (isCredentialHeader(header.first) ? "(hidden)" : header.second) << "\n";
+            line << header.first << " : " << (isCredentialHeader(header.first) ? kHiddenValue : header.second) << "\n";
         line << "\n";
     }
     RDHttpTextResponse response;

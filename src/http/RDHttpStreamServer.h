@@ -13,7 +13,7 @@ class RDHttpBaseRequest;
 class RDHttpConnection;
 class RDHttpStreamServerClientThread;
 class RDHttpStreamServerObserver;
-class RDHttpStreamServerThread;
+class RDThread;
 class RDTcpSocketServer;
 
 // The application's one HTTP server. It publishes live audio streams under request paths
@@ -70,12 +70,11 @@ protected:
     virtual RDTcpSocketServer* createServerSocket();
 
 private:
-    friend class RDHttpStreamServerThread;
     friend class RDHttpStreamServerClientThread;
 
     // Accept thread.
-    void acceptLoop(RDHttpStreamServerThread* thread);
-    bool waitForSlot(RDHttpStreamServerThread* thread, int maxClients);
+    void acceptLoop(RDThread* thread);
+    bool waitForSlot(RDThread* thread, int maxClients);
     void reapClientsLocked();
     void closeClients();
     // Client threads: attach under the stream-list lock, so that a removal either finds the
@@ -100,6 +99,6 @@ private:
     // Owner's thread only (start, stop). isStarted reads the flag instead, so that a request
     // handler asking for it cannot wait on a stop that waits for that handler.
     std::mutex m_lifeMutex;
-    RDHttpStreamServerThread* m_thread = nullptr;
+    RDThread* m_thread = nullptr;
     std::atomic<bool> m_started{false};
 };

@@ -1,5 +1,6 @@
 #include "NetworkAdapters.h"
 
+#include "RDIpv4.h"
 #include "RDLog.h"
 
 #include <QFile>
@@ -22,11 +23,7 @@ QString dotted(const sockaddr* address)
 {
     if (!address || address->sa_family != AF_INET)
         return QString();
-    char text[INET_ADDRSTRLEN] = {};
-    const in_addr in = reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
-    if (!inet_ntop(AF_INET, &in, text, sizeof(text)))
-        return QString();
-    return QString::fromLatin1(text);
+    return QString::fromStdString(ipv4Text(reinterpret_cast<const sockaddr_in*>(address)->sin_addr));
 }
 
 QByteArray readSmallFile(const QString& path)
@@ -77,9 +74,7 @@ QMap<QString, QStringList> NetworkAdapters::defaultGateways(const QByteArray& ro
         // The kernel prints the address as the hex of its in-memory (network order) value.
         in_addr in;
         in.s_addr = gateway;
-        char text[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &in, text, sizeof(text));
-        routes.append({QString::fromLatin1(f[0]), QString::fromLatin1(text), metric, i});
+        routes.append({QString::fromLatin1(f[0]), QString::fromStdString(ipv4Text(in)), metric, i});
     }
     std::stable_sort(routes.begin(), routes.end(),
                      [](const Route& a, const Route& b) { return a.metric < b.metric; });

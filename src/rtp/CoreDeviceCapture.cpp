@@ -1,7 +1,7 @@
 #include "CoreDeviceCapture.h"
 
 #include "AudioCaptureStream.h"
-#include "CoreDeviceCaptureThread.h"
+#include "RDFunctionThread.h"
 #include "RDLog.h"
 #include "RTPAudioEncoder.h"
 
@@ -146,7 +146,7 @@ bool CoreDeviceCapture::start()
     if (!_openEncoder(input))
         return false;
     m_capturing.store(true);
-    m_thread = new CoreDeviceCaptureThread(this);
+    m_thread = new RDFunctionThread("CoreDeviceCapture", [this](RDThread* thread) { _capture(thread); });
     if (!m_thread->start()) {
         delete m_thread;
         m_thread = nullptr;
@@ -160,7 +160,7 @@ bool CoreDeviceCapture::start()
     return true;
 }
 
-void CoreDeviceCapture::_capture(CoreDeviceCaptureThread* thread)
+void CoreDeviceCapture::_capture(RDThread* thread)
 {
     AudioCaptureStream stream;
     if (!_open(stream)) {

@@ -10,7 +10,7 @@
 #include <mutex>
 
 class AudioCaptureStream;
-class CoreDeviceCaptureThread;
+class RDThread;
 class RTPAudioEncoder;
 
 // The channel source of the sound card (source kind 6): records an audio endpoint, a capture
@@ -48,13 +48,12 @@ public:
     static constexpr int kFragmentMs = 20;
 
 private:
-    friend class CoreDeviceCaptureThread;
 
     // Opens the endpoint for capturing, logging every failure; false when it cannot be opened.
     bool _open(AudioCaptureStream& stream);
     bool _openEncoder(const AudioFormat& input);
     // The capture thread's body.
-    void _capture(CoreDeviceCaptureThread* thread);
+    void _capture(RDThread* thread);
 
     RDAudioDevice m_device;
     int m_payloadType = 14;
@@ -62,7 +61,7 @@ private:
     std::mutex m_encoderMutex;
     RTPAudioEncoder* m_encoder = nullptr;
     AudioFormat m_encoderInput;
-    CoreDeviceCaptureThread* m_thread = nullptr;
+    RDThread* m_thread = nullptr;
     std::atomic<bool> m_capturing{false};
     std::atomic<bool> m_ended{false};
 };

@@ -3,7 +3,6 @@
 #include "RDLog.h"
 #include "RDThread.h"
 #include "RTPFileAudioReaderObserver.h"
-#include "RTPFileAudioReaderThread.h"
 
 #include <QDebug>
 
@@ -35,7 +34,7 @@ bool RTPFileAudioReader::start()
     prepareStart();
     resetPacing();
     m_resetRequest = false;
-    return startThread(new RTPFileAudioReaderThread(this), "FileReader");
+    return startThread("FileReader", [this](RDThread* thread) { _run(thread); });
 }
 
 bool RTPFileAudioReader::_timeLimitReached() const

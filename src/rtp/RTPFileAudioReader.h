@@ -45,7 +45,6 @@ public:
     void reset() override;
 
 private:
-    friend class RTPFileAudioReaderThread;
 
     // The reader thread's body.
     void _run(RDThread* thread);

@@ -3,7 +3,6 @@
 #include "RDLog.h"
 #include "RDThread.h"
 #include "RTPFilesAudioReaderObserver.h"
-#include "RTPFilesAudioReaderThread.h"
 
 #include <QDebug>
 
@@ -89,7 +88,7 @@ bool RTPFilesAudioReader::start()
     m_barren = 0;
     _restartRun();
     m_pending.clear();
-    return startThread(new RTPFilesAudioReaderThread(this), "PlaylistReader");
+    return startThread("PlaylistReader", [this](RDThread* thread) { _run(thread); });
 }
 
 RTPAudioPacket* RTPFilesAudioReader::read()

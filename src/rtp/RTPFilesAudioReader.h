@@ -54,7 +54,6 @@ public:
     void reset() override;
 
 private:
-    friend class RTPFilesAudioReaderThread;
 
     // The reader thread's body and its steps.
     void _run(RDThread* thread);

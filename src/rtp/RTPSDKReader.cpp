@@ -2,7 +2,6 @@
 
 #include "RDLog.h"
 #include "RDThread.h"
-#include "RTPSDKReaderThread.h"
 #include "VexaAudioPacket.h"
 #include "VexaClient.h"
 
@@ -25,7 +24,7 @@ bool RTPSDKReader::start()
         return false;
     }
     m_input.open(m_payloadType.load());
-    if (startThread(new RTPSDKReaderThread(this), "SDK Read"))
+    if (startThread("SDK Read", [this](RDThread* thread) { _run(thread); }))
         return true;
     m_input.close();
     return false;

@@ -45,7 +45,6 @@ public:
     int queued() const { return m_input.queued(); }
 
 private:
-    friend class RTPSDKReaderThread;
 
     // The reader thread's body.
     void _run(RDThread* thread);

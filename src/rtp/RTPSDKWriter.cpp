@@ -3,7 +3,7 @@
 #include "RDLog.h"
 #include "RTPAudioPacket.h"
 #include "RTPAudioPacketQueue.h"
-#include "RTPSDKWriterThread.h"
+#include "RDFunctionThread.h"
 #include "VexaAudioPacket.h"
 #include "VexaClient.h"
 
@@ -38,7 +38,7 @@ int RTPSDKWriter::open(const RtpInfo*, int payloadType, int, int)
     m_ended = false;
     m_queue = new RTPAudioPacketQueue();
     m_queue->setLimit(kQueueLimit);
-    m_thread = new RTPSDKWriterThread(this);
+    m_thread = new RDFunctionThread("SDK Write", [this](RDThread* thread) { sendLoop(thread); });
     if (!m_thread->start()) {
         delete m_thread;
         m_thread = nullptr;
@@ -80,7 +80,7 @@ int RTPSDKWriter::write(const RTPAudioPacket* packet)
     return 0;
 }
 
-void RTPSDKWriter::sendLoop(RTPSDKWriterThread* thread)
+void RTPSDKWriter::sendLoop(RDThread* thread)
 {
     // The queue, the client and the thread stay in place until close has stopped this loop.
     RTPAudioPacketQueue* queue;
@@ -97,7 +97,7 @@ void RTPSDKWriter::sendLoop(RTPSDKWriterThread* thread)
         }
         RTPAudioPacket* packet = queue->pop();
         if (!packet) {
-            thread->pause(1);
+            thread->sleepUntilStop(1);
             continue;
         }
         VexaAudioPacket frame;
@@ -117,7 +117,7 @@ void RTPSDKWriter::sendLoop(RTPSDKWriterThread* thread)
 
 void RTPSDKWriter::close()
 {
-    RTPSDKWriterThread* thread;
+    RDThread* thread;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         thread = m_thread;

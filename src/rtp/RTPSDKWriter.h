@@ -7,7 +7,7 @@
 #include <mutex>
 
 class RTPAudioPacketQueue;
-class RTPSDKWriterThread;
+class RDThread;
 class VexaClient;
 
 // Sends a channel's packets to one remote app as audio frames, on a thread of its own ("SDK
@@ -41,13 +41,12 @@ public:
     int queued() const;
 
 private:
-    friend class RTPSDKWriterThread;
-    void sendLoop(RTPSDKWriterThread* thread);
+    void sendLoop(RDThread* thread);
 
     mutable std::mutex m_mutex;
     std::shared_ptr<VexaClient> m_client;
     RTPAudioPacketQueue* m_queue = nullptr;
-    RTPSDKWriterThread* m_thread = nullptr;
+    RDThread* m_thread = nullptr;
     std::atomic<int> m_payloadType{-1};
     std::atomic<bool> m_ended{false};
 };

@@ -3,7 +3,6 @@
 #include "RDLog.h"
 #include "RDThread.h"
 #include "RTPStreamAudioReaderObserver.h"
-#include "RTPStreamAudioReaderThread.h"
 
 #include <QStringList>
 
@@ -59,7 +58,7 @@ bool RTPStreamAudioReader::start()
     prepareStart();
     resetPacing();
     m_resetRequest = false;
-    return startThread(new RTPStreamAudioReaderThread(this), "StreamReader");
+    return startThread("StreamReader", [this](RDThread* thread) { _run(thread); });
 }
 
 RTPAudioPacket* RTPStreamAudioReader::read()

@@ -49,7 +49,6 @@ public:
     static bool isAllowedUrl(const QString& url, QString* why = nullptr);
 
 private:
-    friend class RTPStreamAudioReaderThread;
 
     // The reader thread's body and its steps.
     void _run(RDThread* thread);

@@ -1,6 +1,6 @@
 #include "RTPThreadedAudioReader.h"
 
-#include "RDThread.h"
+#include "RDFunctionThread.h"
 #include "RTPAudioPacket.h"
 
 RTPThreadedAudioReader::~RTPThreadedAudioReader()
@@ -26,10 +26,9 @@ void RTPThreadedAudioReader::prepareStart()
     m_finished = false;
 }
 
-bool RTPThreadedAudioReader::startThread(RDThread* thread, const char* name)
+bool RTPThreadedAudioReader::startThread(const char* name, std::function<void(RDThread*)> body)
 {
-    m_thread = thread;
-    m_thread->setName(name);
+    m_thread = new RDFunctionThread(name, std::move(body));
     m_running = true;
     if (m_thread->start())
         return true;

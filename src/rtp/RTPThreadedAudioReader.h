@@ -4,6 +4,7 @@
 #include "RTPAudioReader.h"
 
 #include <atomic>
+#include <functional>
 
 class RDThread;
 
@@ -33,8 +34,8 @@ protected:
 
     // Stops a running thread and empties the queue; the caller then resets its own state.
     void prepareStart();
-    // Takes thread over and starts it; false (finished, thread freed) when it cannot run.
-    bool startThread(RDThread* thread, const char* name);
+    // Starts the reader's thread running body; false (and finished) when it cannot run.
+    bool startThread(const char* name, std::function<void(RDThread*)> body);
     bool isRunning() const { return m_running.load(); }
 
     // pacedPop catches up at once on at most this much lateness, seconds.

@@ -1,5 +1,7 @@
 #include "RtpEngineHost.h"
 
+#include "RDDecimal.h"
+
 #include <mutex>
 
 namespace {
@@ -38,7 +40,6 @@ int RtpEngineHost::currentSipPort()
 
 int RtpEngineHost::sipPortFromSetting(const QString& text)
 {
-    bool ok = false;
-    const int port = text.trimmed().toInt(&ok, 10);
-    return ok && port > 0 && port <= 65535 ? port : kDefaultSipPort;
+    const int port = parsePort(text.trimmed().toStdString());
+    return port > 0 ? port : kDefaultSipPort;
 }

@@ -1,6 +1,8 @@
 #include "RtpInfoSession.h"
 
 #include "CoreDeviceCapture.h"
+#include "RDDecimal.h"
+#include "RDIpv4.h"
 #include "RDLog.h"
 #include "RTPAudioPacket.h"
 #include "RTPAudioReader.h"
@@ -548,17 +550,16 @@ RtpLayerSession* RtpInfoSession::startSession(const RtpInfo& info, int clockRate
         RDLOGLINE() << "rtp address \"" << info.address << "\" is not ip:port, no rtp is sent";
         return nullptr;
     }
-    bool ok = false;
-    const int port = parts[1].toInt(&ok, 10);
-    if (!ok || port < 1 || port > 65535) {
+    const int port = parsePort(parts[1].toStdString());
+    if (port < 0) {
         RDLOGLINE() << "rtp address \"" << info.address << "\" has no valid port, no rtp is sent";
         return nullptr;
     }
     // Only a dotted-quad host other than 0.0.0.0 is a destination: Linux hands datagrams for
     // 0.0.0.0 to this very machine.
     const std::string host = parts[0].toStdString();
-    in_addr parsed;
-    if (inet_pton(AF_INET, host.c_str(), &parsed) != 1 || parsed.s_addr == htonl(INADDR_ANY)) {
+    uint32_t parsed = 0;
+    if (!parseIpv4(host, &parsed) || parsed == INADDR_ANY) {
         RDLOGLINE() << "rtp host \"" << parts[0] << "\" is not an IPv4 address, no rtp is sent";
         return nullptr;
     }

@@ -5,7 +5,6 @@
 #include "RDThread.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <ctime>
@@ -60,13 +59,6 @@ void RtpInfoSessionSendThread::run()
     m_session->doSend(this);
 }
 
-void RtpInfoSessionSendThread::stop()
-{
-    RDThread::stop();
-    std::lock_guard<std::mutex> lock(m_waitMutex);
-    m_waitCondition.notify_all();
-}
-
 void RtpInfoSessionSendThread::sleepUntil(double due)
 {
     const Pacing mode = pacing();
@@ -75,11 +67,7 @@ void RtpInfoSessionSendThread::sleepUntil(double due)
         return;
     }
     if (mode == kPacingWait) {
-        // steady_clock is CLOCK_MONOTONIC, the clock of the due times.
-        const auto deadline = std::chrono::steady_clock::time_point(
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(due)));
-        std::unique_lock<std::mutex> lock(m_waitMutex);
-        m_waitCondition.wait_until(lock, deadline, [this] { return isStop(); });
+        sleepUntilDeadline(due);
         return;
     }
     const double now = RDThread::monotonicTime();

@@ -3,8 +3,6 @@
 #include "RDThread.h"
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 
 class RtpInfoSession;
 class RtpLayerSession;
@@ -44,7 +42,6 @@ public:
 
     // Sleeps until the monotonic time due or a stop (see Pacing).
     void sleepUntil(double due);
-    void stop() override;
     // Sleeps until due; false when stopped before.
     bool waitUntil(double due);
     // The pause of a pass that found no packet.
@@ -65,8 +62,6 @@ private:
     int m_payloadType;
     int m_clockRate;
     std::atomic<bool> m_ended{false};
-    std::mutex m_waitMutex;
-    std::condition_variable m_waitCondition;
 
     static std::atomic<int> s_pacing;
     static std::atomic<double> s_scheduleDelay;

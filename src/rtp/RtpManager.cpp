@@ -1,11 +1,10 @@
 #include "RtpManager.h"
 
 #include "RDLog.h"
-#include "RDThread.h"
+#include "RDFunctionThread.h"
 #include "RTPSipManager.h"
 #include "RtpEngineHost.h"
 #include "RtpInfoSession.h"
-#include "RtpManagerEventThread.h"
 #include "RtpManagerNullSip.h"
 #include "RtpManagerObserver.h"
 #include "RtpManagerScheduler.h"
@@ -132,7 +131,8 @@ void RtpManager::init()
         std::lock_guard<std::mutex> lock(m_queueMutex);
         m_accepting = true;
     }
-    m_eventThread = new RtpManagerEventThread(this);
+    m_eventThread = new RDFunctionThread(
+        "RtpManagerEvent", [this](RDThread* thread) { runEvents(thread); }, [this] { wakeEventThread(); });
     if (!m_eventThread->start()) {
         RDLOG("the channel manager's event thread did not start");
         {
@@ -680,6 +680,15 @@ void RtpManager::onFileFinished(RtpInfoSession* session)
 
 // ---------------------------------------------------------------------------------------------
 // The event thread
+
+void RtpManager::runEvents(RDThread* thread)
+{
+    RtpManagerEvent event;
+    while (!thread->isStop()) {
+        if (waitEvent(thread, event))
+            processEvent(event);
+    }
+}
 
 bool RtpManager::waitEvent(RDThread* thread, RtpManagerEvent& event)
 {

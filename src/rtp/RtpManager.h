@@ -24,7 +24,6 @@
 class RDSystemNetwork;
 class RDThread;
 class RtpInfoSession;
-class RtpManagerEventThread;
 class RtpManagerObserver;
 class RtpManagerScheduler;
 class RtpManagerSip;
@@ -160,8 +159,9 @@ public:
     void onFileFinished(RtpInfoSession* session) override;
     void onSessionChanged(RtpInfoSession* session);
 
-    // The event thread's side: the next event (false when thread is told to stop first), the
-    // work for one event, and the wake-up of a stop.
+    // The event thread's side: its loop, the next event (false when thread is told to stop
+    // first), the work for one event, and the wake-up of a stop.
+    void runEvents(RDThread* thread);
     bool waitEvent(RDThread* thread, RtpManagerEvent& event);
     void processEvent(const RtpManagerEvent& event);
     void wakeEventThread();
@@ -239,7 +239,7 @@ private:
 
     std::atomic<RtpManagerSip*> m_sip{nullptr};
     std::atomic<RtpManagerScheduler*> m_scheduler{nullptr};
-    RtpManagerEventThread* m_eventThread = nullptr;
+    RDThread* m_eventThread = nullptr;
 
     // The event queue; events are taken only while accepting (from init to shutdown).
     std::mutex m_queueMutex;

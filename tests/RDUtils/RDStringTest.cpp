@@ -98,6 +98,25 @@ TEST(RDString, Comparisons)
     EXPECT_EQ(compareStringIgnoreCase(nullptr, nullptr), 0);
     EXPECT_NE(compareStringIgnoreCase("sip", "sips"), 0);
     EXPECT_EQ(compareStringIgnoreCase("\xff", "\xff"), 0);
+
+    EXPECT_TRUE(equalsIgnoreCase("Digest", "DIGEST"));
+    EXPECT_FALSE(equalsIgnoreCase("auth", "auth-int"));
+    EXPECT_FALSE(equalsIgnoreCase(nullptr, nullptr));
+    EXPECT_FALSE(equalsIgnoreCase("", nullptr));
+
+    // A strict weak order: names equal but for case are equivalent, and bytes fold as unsigned.
+    EXPECT_FALSE(lessIgnoreCase("Host", "host"));
+    EXPECT_FALSE(lessIgnoreCase("host", "Host"));
+    EXPECT_TRUE(lessIgnoreCase("Accept", "accept-encoding"));
+    EXPECT_TRUE(lessIgnoreCase("a", "\xe4"));
+}
+
+TEST(RDString, CredentialHeaders)
+{
+    for (const char* name : {"Authorization", "authorization", "Proxy-Authorization", "COOKIE"})
+        EXPECT_TRUE(isCredentialHeader(name)) << name;
+    for (const char* name : {"Host", "Authorization2", "Set-Cookie", ""})
+        EXPECT_FALSE(isCredentialHeader(name)) << name;
 }
 
 TEST(RDString, SmallHelpers)

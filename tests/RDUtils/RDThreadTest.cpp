@@ -1,3 +1,4 @@
+#include "RDFunctionThread.h"
 #include "RDThread.h"
 #include "RDThreadLocker.h"
 #include "TestSupport.h"
@@ -100,6 +101,48 @@ TEST(RDThread, SleepFollowsTheRequestedDuration)
     thread.wait();
     EXPECT_GE(elapsed.load(), 49.0);
     EXPECT_LT(elapsed.load(), 250.0);
+}
+
+TEST(RDThread, DeadlineSleepEndsAtTheDeadlineOrAtOnceOnStop)
+{
+    // Reached: true, and not before the deadline on the monotonic clock.
+    std::atomic<double> late{-1};
+    std::atomic<bool> reached{false};
+    RDFunctionThread timed("DeadlineTest", [&](RDThread* self) {
+        const double due = RDThread::monotonicTime() + 0.03;
+        reached = self->sleepUntilDeadline(due);
+        late = RDThread::monotonicTime() - due;
+    });
+    ASSERT_TRUE(timed.start());
+    timed.wait();
+    EXPECT_TRUE(reached.load());
+    EXPECT_GE(late.load(), 0.0);
+    EXPECT_LT(late.load(), 0.2);
+
+    // Stopped: false at once, a deadline long in the future notwithstanding; a deadline already
+    // past returns true without waiting.
+    std::atomic<bool> sleeping{false};
+    std::atomic<int> stopCalls{0};
+    std::atomic<bool> result{true};
+    std::atomic<bool> pastResult{false};
+    RDFunctionThread stopped(
+        "DeadlineTest",
+        [&](RDThread* self) {
+            pastResult = self->sleepUntilDeadline(RDThread::monotonicTime() - 1.0);
+            sleeping = true;
+            result = self->sleepUntilDeadline(RDThread::monotonicTime() + 60.0);
+        },
+        [&] { ++stopCalls; });
+    ASSERT_TRUE(stopped.start());
+    while (!sleeping)
+        RDThread::msleep(1);
+    const auto t0 = Clock::now();
+    stopped.stop();
+    stopped.wait();
+    EXPECT_LT(TestSupport::msSince(t0), 5.0 * 5);
+    EXPECT_TRUE(pastResult.load());
+    EXPECT_FALSE(result.load());
+    EXPECT_EQ(stopCalls.load(), 1);
 }
 
 TEST(RDThread, StopThenStartRunsTheBodyAgainWithTheFlagCleared)

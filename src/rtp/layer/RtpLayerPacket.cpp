@@ -1,36 +1,11 @@
 #include "RtpLayerPacket.h"
 
-#include <arpa/inet.h>
-
-namespace {
-
-uint16_t read16(const uint8_t* p)
-{
-    return uint16_t((p[0] << 8) | p[1]);
-}
-
-uint32_t read32(const uint8_t* p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
-void write32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-
-} // namespace
+#include "RDBigEndian.h"
+#include "RDIpv4.h"
 
 std::string RtpLayerPacket::sourceIp() const
 {
-    in_addr address;
-    address.s_addr = htonl(sourceAddress);
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, text, sizeof(text));
-    return text;
+    return ipv4Text(sourceAddress);
 }
 
 bool RtpLayerPacket::parse(const uint8_t* datagram, size_t length, RtpLayerPacket& out)
@@ -49,7 +24,7 @@ bool RtpLayerPacket::parse(const uint8_t* datagram, size_t length, RtpLayerPacke
     if (first & 0x10) {
         if (header + 4 > length)
             return false;
-        header += 4 + size_t(read16(datagram + header + 2)) * 4;
+        header += 4 + size_t(readBe16(datagram + header + 2)) * 4;
         if (header > length)
             return false;
     }
@@ -64,9 +39,9 @@ bool RtpLayerPacket::parse(const uint8_t* datagram, size_t length, RtpLayerPacke
     out.payloadLength = length - header - padding;
     out.marker = (second & 0x80) != 0;
     out.payloadType = second & 0x7F;
-    out.sequenceNumber = read16(datagram + 2);
-    out.timestamp = read32(datagram + 4);
-    out.ssrc = read32(datagram + 8);
+    out.sequenceNumber = readBe16(datagram + 2);
+    out.timestamp = readBe32(datagram + 4);
+    out.ssrc = readBe32(datagram + 8);
     return true;
 }
 
@@ -77,6 +52,6 @@ void RtpLayerPacket::writeHeader(uint8_t* header, uint8_t payloadType, bool mark
     header[1] = uint8_t((marker ? 0x80 : 0) | (payloadType & 0x7F));
     header[2] = uint8_t(sequenceNumber >> 8);
     header[3] = uint8_t(sequenceNumber);
-    write32(header + 4, timestamp);
-    write32(header + 8, ssrc);
+    writeBe32(header + 4, timestamp);
+    writeBe32(header + 8, ssrc);
 }

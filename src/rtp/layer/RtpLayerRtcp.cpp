@@ -1,5 +1,7 @@
 #include "RtpLayerRtcp.h"
 
+#include "RDBigEndian.h"
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -8,42 +10,23 @@
 
 namespace {
 
-void write16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v >> 8);
-    p[1] = uint8_t(v);
-}
-
-void write32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-
-uint32_t read32(const uint8_t* p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
 // Common header; length is the packet's size in 32-bit words minus one.
 void writeHeader(uint8_t* p, int count, uint8_t type, size_t bytes)
 {
     p[0] = uint8_t(0x80 | (count & 0x1F));
     p[1] = type;
-    write16(p + 2, uint16_t(bytes / 4 - 1));
+    writeBe16(p + 2, uint16_t(bytes / 4 - 1));
 }
 
 void writeBlock(uint8_t* p, const RtpLayerRtcp::ReportBlock& b)
 {
     const int32_t lost = std::max<int32_t>(-0x800000, std::min<int32_t>(0x7FFFFF, b.cumulativeLost));
-    write32(p, b.ssrc);
-    write32(p + 4, (uint32_t(b.fractionLost) << 24) | (uint32_t(lost) & 0xFFFFFF));
-    write32(p + 8, b.extendedHighestSequence);
-    write32(p + 12, b.jitter);
-    write32(p + 16, b.lastSenderReport);
-    write32(p + 20, b.delaySinceLastSenderReport);
+    writeBe32(p, b.ssrc);
+    writeBe32(p + 4, (uint32_t(b.fractionLost) << 24) | (uint32_t(lost) & 0xFFFFFF));
+    writeBe32(p + 8, b.extendedHighestSequence);
+    writeBe32(p + 12, b.jitter);
+    writeBe32(p + 16, b.lastSenderReport);
+    writeBe32(p + 20, b.delaySinceLastSenderReport);
 }
 
 } // namespace
@@ -55,12 +38,12 @@ size_t RtpLayerRtcp::writeSenderReport(uint8_t* buffer, size_t capacity, uint32_
     if (capacity < bytes)
         return 0;
     writeHeader(buffer, block ? 1 : 0, kSenderReport, bytes);
-    write32(buffer + 4, ssrc);
-    write32(buffer + 8, info.ntpSeconds);
-    write32(buffer + 12, info.ntpFraction);
-    write32(buffer + 16, info.rtpTimestamp);
-    write32(buffer + 20, info.packetCount);
-    write32(buffer + 24, info.octetCount);
+    writeBe32(buffer + 4, ssrc);
+    writeBe32(buffer + 8, info.ntpSeconds);
+    writeBe32(buffer + 12, info.ntpFraction);
+    writeBe32(buffer + 16, info.rtpTimestamp);
+    writeBe32(buffer + 20, info.packetCount);
+    writeBe32(buffer + 24, info.octetCount);
     if (block)
         writeBlock(buffer + 28, *block);
     return bytes;
@@ -72,7 +55,7 @@ size_t RtpLayerRtcp::writeReceiverReport(uint8_t* buffer, size_t capacity, uint3
     if (capacity < bytes)
         return 0;
     writeHeader(buffer, block ? 1 : 0, kReceiverReport, bytes);
-    write32(buffer + 4, ssrc);
+    writeBe32(buffer + 4, ssrc);
     if (block)
         writeBlock(buffer + 8, *block);
     return bytes;
@@ -89,7 +72,7 @@ size_t RtpLayerRtcp::writeSourceDescription(uint8_t* buffer, size_t capacity, ui
         return 0;
     std::memset(buffer, 0, bytes);
     writeHeader(buffer, 1, kSourceDescription, bytes);
-    write32(buffer + 4, ssrc);
+    writeBe32(buffer + 4, ssrc);
     buffer[8] = 1; // CNAME
     buffer[9] = uint8_t(nameLength);
     std::memcpy(buffer + 10, cname.data(), nameLength);
@@ -101,7 +84,7 @@ size_t RtpLayerRtcp::writeBye(uint8_t* buffer, size_t capacity, uint32_t ssrc)
     if (capacity < 8)
         return 0;
     writeHeader(buffer, 1, kBye, 8);
-    write32(buffer + 4, ssrc);
+    writeBe32(buffer + 4, ssrc);
     return 8;
 }
 
@@ -121,7 +104,7 @@ bool RtpLayerRtcp::readSenderReports(const uint8_t* datagram, size_t length,
         if (bytes > length - offset)
             return false;
         if (p[1] == kSenderReport && bytes >= 28 && onSenderReport)
-            onSenderReport(read32(p + 4), (read32(p + 8) << 16) | (read32(p + 12) >> 16));
+            onSenderReport(readBe32(p + 4), (readBe32(p + 8) << 16) | (readBe32(p + 12) >> 16));
         offset += bytes;
     }
     return true;

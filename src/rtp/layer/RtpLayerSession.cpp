@@ -1,6 +1,8 @@
 #include "RtpLayerSession.h"
 
+#include "RDIpv4.h"
 #include "RDLog.h"
+#include "RDRandom.h"
 #include "RDThread.h"
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include <ctime>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,15 +28,6 @@ constexpr int kRtcpReadsPerCall = 16;
 constexpr size_t kReceiveBufferSize = 65536;
 constexpr uint32_t kNtpEpochOffset = 2208988800u;
 
-bool parseIpv4(const std::string& text, uint32_t* hostOrder)
-{
-    in_addr address;
-    if (inet_pton(AF_INET, text.c_str(), &address) != 1)
-        return false;
-    *hostOrder = ntohl(address.s_addr);
-    return true;
-}
-
 sockaddr_in socketAddress(uint32_t hostOrder, uint16_t port)
 {
     sockaddr_in address;
@@ -44,35 +36,6 @@ sockaddr_in socketAddress(uint32_t hostOrder, uint16_t port)
     address.sin_addr.s_addr = htonl(hostOrder);
     address.sin_port = htons(port);
     return address;
-}
-
-std::string addressText(uint32_t hostOrder)
-{
-    in_addr address;
-    address.s_addr = htonl(hostOrder);
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, text, sizeof(text));
-    return text;
-}
-
-uint32_t randomWord()
-{
-    uint32_t value = 0;
-    size_t got = 0;
-    while (got < sizeof(value)) {
-        const ssize_t n = getrandom(reinterpret_cast<uint8_t*>(&value) + got, sizeof(value) - got, 0);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            // No entropy source: fall back to the clock, which is still unpredictable enough to
-            // keep two sessions apart.
-            timespec ts;
-            clock_gettime(CLOCK_REALTIME, &ts);
-            return uint32_t(ts.tv_nsec) ^ uint32_t(ts.tv_sec) ^ uint32_t(getpid() << 16);
-        }
-        got += size_t(n);
-    }
-    return value;
 }
 
 int bindSocket(int fd, uint32_t address, int port)
@@ -282,7 +245,7 @@ int RtpLayerSession::sendPacket(const void* data, size_t length, uint8_t payload
     }
     if (failed != m_sendFailing) {
         if (failed)
-            RDLOG("rtp send to %s:%u failed: %s", addressText(failedAt->address).c_str(), unsigned(failedAt->port),
+            RDLOG("rtp send to %s:%u failed: %s", ipv4Text(failedAt->address).c_str(), unsigned(failedAt->port),
                   strerror(failure));
         else
             RDLOG("rtp send works again after %llu failed sends", static_cast<unsigned long long>(m_sendErrors));
@@ -407,7 +370,7 @@ int RtpLayerSession::receive(RtpLayerPacket* out, int max)
             if ((m_badPackets & (m_badPackets - 1)) == 0)
                 RDLOG("rtp: dropped %llu invalid datagrams (last %zd bytes from %s:%u)",
                       static_cast<unsigned long long>(m_badPackets), n,
-                      addressText(ntohl(from.sin_addr.s_addr)).c_str(), unsigned(ntohs(from.sin_port)));
+                      ipv4Text(ntohl(from.sin_addr.s_addr)).c_str(), unsigned(ntohs(from.sin_port)));
             continue;
         }
         packet.data.assign(m_receiveBuffer.data(), m_receiveBuffer.data() + n);

@@ -3,6 +3,7 @@
 #include "AutoStartEntry.h"
 #include "CaptureDriver.h"
 #include "NetworkAdapters.h"
+#include "RDIpv4.h"
 #include "RDLog.h"
 
 #include <QCoreApplication>
@@ -21,10 +22,10 @@ void registerType()
 
 bool isLinkLocal(const QString& ip)
 {
-    in_addr address;
-    if (inet_pton(AF_INET, ip.toLatin1().constData(), &address) != 1)
+    uint32_t address = 0;
+    if (!parseIpv4(ip.toStdString(), &address))
         return false;
-    return (ntohl(address.s_addr) & 0xFFFF0000u) == 0xA9FE0000u;
+    return (address & 0xFFFF0000u) == 0xA9FE0000u;
 }
 
 bool gatewayIn192168(const QString& gateway)
