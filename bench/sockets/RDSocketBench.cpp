@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <cstdio>
 #include <thread>
@@ -76,13 +77,12 @@ void keepAliveRate(int count)
     RDHttpConnection connection(server.accept());
     std::thread serving([&] {
         while (connection.isConnected()) {
-            RDHttpBaseRequest* request = connection.readRequest();
+            const std::unique_ptr<RDHttpBaseRequest> request = connection.readRequest();
             if (!request)
                 break;
             RDHttpTextResponse response;
             response.setJson("{\"result\":0}");
             connection.sendResponse(&response);
-            delete request;
         }
     });
     const std::string request = "GET /api?action=start&id=3 HTTP/1.1\r\nConnection: keep-alive\r\n\r\n";

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -170,10 +171,34 @@ std::string RDHttpConnection::newBodyPath() const
     return joinUrlPath(m_tempDir, name);
 }
 
-RDHttpBaseRequest* RDHttpConnection::refuse(RDHttpBaseRequest* request, int status, const char* why)
+int RDHttpConnection::statusCode(RDHttpParseStatus status)
 {
-    delete request;
-    RDLOG("http client %s: %d %s (%s)", remotePort().c_str(), status, RDHttpResponse::reasonPhrase(status), why);
+    switch (status) {
+    case RDHttpParseStatus::Ok:
+        return 0;
+    case RDHttpParseStatus::MalformedRequestLine:
+    case RDHttpParseStatus::MalformedContentLength:
+        return 400;
+    case RDHttpParseStatus::HeadTimedOut:
+    case RDHttpParseStatus::BodyTimedOut:
+        return 408;
+    case RDHttpParseStatus::BodyTooLarge:
+        return 413;
+    case RDHttpParseStatus::HeadTooLarge:
+        return 431;
+    case RDHttpParseStatus::TransferCoding:
+        return 501;
+    case RDHttpParseStatus::BodyStoreFailed:
+        break;
+    }
+    return 500;
+}
+
+std::unique_ptr<RDHttpBaseRequest> RDHttpConnection::refuse(RDHttpParseStatus why)
+{
+    const int status = statusCode(why);
+    RDLOG("http client %s: %d %s (%s)", remotePort().c_str(), status, RDHttpResponse::reasonPhrase(status),
+          describeParseStatus(why));
     if (!isConnected())
         return nullptr;
     RDHttpTextResponse response;
@@ -203,7 +228,7 @@ RDHttpBaseRequest* RDHttpConnection::refuse(RDHttpBaseRequest* request, int stat
     return nullptr;
 }
 
-RDHttpBaseRequest* RDHttpConnection::readRequest()
+std::unique_ptr<RDHttpBaseRequest> RDHttpConnection::readRequest()
 {
     if (!isConnected())
         return nullptr;
@@ -223,12 +248,12 @@ RDHttpBaseRequest* RDHttpConnection::readRequest()
         if (findHead(&headEnd))
             break;
         if (m_buffer->size() > kMaxHeadBytes)
-            return refuse(nullptr, 431, "head too large");
+            return refuse(RDHttpParseStatus::HeadTooLarge);
         const ReceiveResult result = requestStarted ? receive(requestDeadline, m_requestTimeoutMs > 0)
                                                     : receive(idleDeadline, m_idleTimeoutMs > 0);
         if (result == TimedOut) {
             if (requestStarted)
-                return refuse(nullptr, 408, "head incomplete");
+                return refuse(RDHttpParseStatus::HeadTimedOut);
             RDLOG("http client %s: idle, closing", remotePort().c_str());
             close();
             return nullptr;
@@ -241,14 +266,13 @@ RDHttpBaseRequest* RDHttpConnection::readRequest()
 
     const std::string head(m_buffer->data(), headEnd);
     m_buffer->skip(static_cast<int>(headEnd + 4));
-    auto* request = new RDHttpBaseRequest;
-    if (!request->parse(head))
-        return refuse(request, 400, "malformed request line or Content-Length");
-    if (request->hasHeader("Transfer-Encoding"))
-        return refuse(request, 501, "transfer codings are not supported");
+    auto request = std::make_unique<RDHttpBaseRequest>();
+    const RDHttpParseStatus status = request->parseHead(head);
+    if (status != RDHttpParseStatus::Ok)
+        return refuse(status);
     const int64_t length = request->contentLength();
     if (length > kMaxBodyBytes)
-        return refuse(request, 413, "body too large");
+        return refuse(RDHttpParseStatus::BodyTooLarge);
 
     if (!m_tempDir.empty() && m_memoryThreshold > 0)
         request->setBody(new RDMFData(newBodyPath(), m_memoryThreshold));
@@ -265,17 +289,16 @@ RDHttpBaseRequest* RDHttpConnection::readRequest()
         const int take = static_cast<int>(std::min<int64_t>(missing, m_buffer->size()));
         if (take > 0) {
             if (body->write(m_buffer->data(), take) != take)
-                return refuse(request, 500, "body store refused the bytes");
+                return refuse(RDHttpParseStatus::BodyStoreFailed);
             m_buffer->skip(take);
         }
         if (body->size() >= length)
             return request;
         const ReceiveResult result = receive(requestDeadline, m_requestTimeoutMs > 0);
         if (result == TimedOut)
-            return refuse(request, 408, "body incomplete");
+            return refuse(RDHttpParseStatus::BodyTimedOut);
         if (result == Failed) {
             RDLOG("http client %s: connection lost inside a body", remotePort().c_str());
-            delete request;
             close();
             return nullptr;
         }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "RDHttpParseStatus.h"
+
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class RDHttpBaseRequest;
@@ -46,9 +49,9 @@ public:
     void setWriteTimeout(int ms);
 
     bool isConnected() const;
-    // The next complete request, owned by the caller, or null when none could be read (the
-    // connection has then ended: check isConnected).
-    RDHttpBaseRequest* readRequest();
+    // The next complete request, or null when none could be read (the connection has then
+    // ended: check isConnected).
+    std::unique_ptr<RDHttpBaseRequest> readRequest();
 
     // One send; its result.
     int write(const char* data, int length);
@@ -64,6 +67,9 @@ public:
 
     // The peer's port in decimal.
     std::string remotePort() const;
+
+    // The answer to a refused request: 400, 408, 413, 431, 500 or 501 (0 for Ok).
+    static int statusCode(RDHttpParseStatus status);
     RDSocket* socket() const { return m_socket; }
 
 private:
@@ -73,7 +79,8 @@ private:
     ReceiveResult receive(Clock::time_point deadline, bool limited);
     bool findHead(size_t* headEnd);
     void skipEmptyLines();
-    RDHttpBaseRequest* refuse(RDHttpBaseRequest* request, int status, const char* why);
+    // Answers the refusal and ends the connection; always null.
+    std::unique_ptr<RDHttpBaseRequest> refuse(RDHttpParseStatus why);
     std::string newBodyPath() const;
     void applyWriteTimeout();
 

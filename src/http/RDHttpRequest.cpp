@@ -45,19 +45,19 @@ void RDHttpRequest::clear()
     m_contentLength = 0;
 }
 
-bool RDHttpRequest::parse(const std::string& head)
+RDHttpParseStatus RDHttpRequest::parseHead(const std::string& head)
 {
     const std::vector<std::string> lines = splitString(head, "\r\n");
     const std::string& requestLine = lines.front();
     const size_t blank1 = requestLine.find(' ');
     const size_t blank2 = blank1 == std::string::npos ? std::string::npos : requestLine.find(' ', blank1 + 1);
     if (blank2 == std::string::npos)
-        return false;
+        return RDHttpParseStatus::MalformedRequestLine;
     std::string method = requestLine.substr(0, blank1);
     std::string target = requestLine.substr(blank1 + 1, blank2 - blank1 - 1);
     std::string version = requestLine.substr(blank2 + 1);
     if (method.empty() || target.empty() || version.empty())
-        return false;
+        return RDHttpParseStatus::MalformedRequestLine;
 
     RDHttpHeaderMap headers;
     bool haveLength = false;
@@ -73,12 +73,15 @@ bool RDHttpRequest::parse(const std::string& head)
         if (compareIgnoreCase(name, "Content-Length") == 0) {
             int64_t length = 0;
             if (!parseLength(value, &length) || (haveLength && length != contentLength))
-                return false;
+                return RDHttpParseStatus::MalformedContentLength;
             haveLength = true;
             contentLength = length;
         }
         headers[name] = value;
     }
+    // RFC 9112 6.1: a server that does not understand a transfer coding answers 501.
+    if (headers.find("Transfer-Encoding") != headers.end())
+        return RDHttpParseStatus::TransferCoding;
 
     const size_t question = target.find('?');
     m_method = std::move(method);
@@ -88,7 +91,7 @@ bool RDHttpRequest::parse(const std::string& head)
     m_version = std::move(version);
     m_headers = std::move(headers);
     m_contentLength = contentLength;
-    return true;
+    return RDHttpParseStatus::Ok;
 }
 
 bool RDHttpRequest::isComplete() const

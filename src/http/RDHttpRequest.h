@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RDHttpParseStatus.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -23,10 +25,12 @@ public:
     virtual void clear();
 
     // Fills the fields from the head text (request line and header lines separated by CR LF,
-    // without the empty line). False, with the fields unchanged, when the request line is not
-    // "method target version", or Content-Length is not a plain decimal number (or is given
-    // twice with different values).
-    bool parse(const std::string& head);
+    // without the empty line). Anything but Ok leaves the fields unchanged: a request line that
+    // is not "method target version", a Content-Length that is not a plain decimal number (or is
+    // given twice with different values), a Transfer-Encoding header.
+    RDHttpParseStatus parseHead(const std::string& head);
+    // parseHead(head) == Ok, for callers that only need to know whether it read.
+    bool parse(const std::string& head) { return parseHead(head) == RDHttpParseStatus::Ok; }
     // The method is set and the body holds exactly the announced length.
     bool isComplete() const;
 

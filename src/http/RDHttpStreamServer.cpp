@@ -322,14 +322,11 @@ void RDHttpStreamServer::autoHandlerRequest(RDHttpConnection* connection, RDHttp
 {
     if (!connection)
         return;
-    if (request) {
-        RDLog::Line line = RDLOGLINE();
-        line << "handle " << connection->remotePort() << "\n";
-        line << request->method() << " " << request->path() << " " << request->version() << "\n";
-        for (const auto& header : request->headers())
-            line << header.first << " : " << (isCredentialHeader(header.first) ? kHiddenValue : header.second) << "\n";
-        line << "\n";
-    }
+    // The client thread has logged the request in full ("recv"); naming it again here would
+    // only double every unhandled request in the log.
+    if (request)
+        RDLOG("handle %s: %s %s unhandled", connection->remotePort().c_str(), request->method().c_str(),
+              request->path().c_str());
     RDHttpTextResponse response;
     response.setStatus(404);
     response.setText(std::string());

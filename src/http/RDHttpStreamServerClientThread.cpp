@@ -13,6 +13,7 @@
 #include "RDString.h"
 
 #include <algorithm>
+#include <memory>
 #include <cerrno>
 #include <chrono>
 #include <sched.h>
@@ -55,23 +56,22 @@ void RDHttpStreamServerClientThread::run()
     while (!isStop()) {
         if (!m_connection->isConnected())
             break;
-        RDHttpBaseRequest* request = m_connection->readRequest();
+        const std::unique_ptr<RDHttpBaseRequest> request = m_connection->readRequest();
         if (!request)
             continue;
         RDLOG("recv %s", request->toString().c_str());
         const std::string& path = request->path();
         if (startsWith(path, "/stream")) {
-            serveStream(request);
-            delete request;
+            serveStream(request.get());
             break;
         }
         if (startsWith(path, "/sdk")) {
             // Nothing is answered here; the idle time-out ends a connection left waiting.
-        } else if (m_server->authenticate(m_connection, request)) {
+        } else if (m_server->authenticate(m_connection, request.get())) {
             if (RDHttpStreamServerObserver* observer = m_server->observer())
-                observer->onRequest(m_server, m_connection, request);
+                observer->onRequest(m_server, m_connection, request.get());
             else
-                m_server->autoHandlerRequest(m_connection, request);
+                m_server->autoHandlerRequest(m_connection, request.get());
         } else {
             RDHttpTextResponse response;
             response.setStatus(401);
@@ -81,7 +81,6 @@ void RDHttpStreamServerClientThread::run()
         }
         if (request->header("Connection") != "keep-alive")
             m_connection->close();
-        delete request;
     }
     m_connection->close();
 }

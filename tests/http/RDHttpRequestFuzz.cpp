@@ -59,14 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     connection.setWriteTimeout(100);
     char sink[4096];
     while (connection.isConnected()) {
-        RDHttpBaseRequest* request = connection.readRequest();
+        const std::unique_ptr<RDHttpBaseRequest> request = connection.readRequest();
         if (!request)
             break;
         if (!request->isComplete())
             __builtin_trap();
         while (request->body()->read(sink, sizeof(sink)) > 0) {
         }
-        delete request;
         // Drain the answers so that the pair never fills up.
         while (recv(fds[1], sink, sizeof(sink), MSG_DONTWAIT) > 0) {
         }

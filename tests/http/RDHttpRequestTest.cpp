@@ -33,26 +33,33 @@ TEST(RDHttpRequest, ExtraBlanksStayInTheVersion)
 
 TEST(RDHttpRequest, MalformedHeadsLeaveTheFieldsUnchanged)
 {
+    using S = RDHttpParseStatus;
     RDHttpRequest request;
-    ASSERT_TRUE(request.parse("GET /keep HTTP/1.1\r\nContent-Length: 3"));
-    const char* bad[] = {
-        "",
-        "GET",
-        "GET /",
-        " / HTTP/1.1",
-        "GET  HTTP/1.1",
-        "GET / ",
-        "POST / HTTP/1.1\r\nContent-Length: -1",
-        "POST / HTTP/1.1\r\nContent-Length: -5",
-        "POST / HTTP/1.1\r\nContent-Length: abc",
-        "POST / HTTP/1.1\r\nContent-Length: 5x",
-        "POST / HTTP/1.1\r\nContent-Length: +5",
-        "POST / HTTP/1.1\r\nContent-Length: ",
-        "POST / HTTP/1.1\r\nContent-Length: 1 2",
-        "POST / HTTP/1.1\r\nContent-Length: 5\r\ncontent-length: 6",
+    ASSERT_EQ(request.parseHead("GET /keep HTTP/1.1\r\nContent-Length: 3"), S::Ok);
+    struct Case
+    {
+        const char* head;
+        RDHttpParseStatus status;
+    } cases[] = {
+        {"", S::MalformedRequestLine},
+        {"GET", S::MalformedRequestLine},
+        {"GET /", S::MalformedRequestLine},
+        {" / HTTP/1.1", S::MalformedRequestLine},
+        {"GET  HTTP/1.1", S::MalformedRequestLine},
+        {"GET / ", S::MalformedRequestLine},
+        {"POST / HTTP/1.1\r\nContent-Length: -1", S::MalformedContentLength},
+        {"POST / HTTP/1.1\r\nContent-Length: -5", S::MalformedContentLength},
+        {"POST / HTTP/1.1\r\nContent-Length: abc", S::MalformedContentLength},
+        {"POST / HTTP/1.1\r\nContent-Length: 5x", S::MalformedContentLength},
+        {"POST / HTTP/1.1\r\nContent-Length: +5", S::MalformedContentLength},
+        {"POST / HTTP/1.1\r\nContent-Length: ", S::MalformedContentLength},
+        {"POST / HTTP/1.1\r\nContent-Length: 1 2", S::MalformedContentLength},
+        {"POST / HTTP/1.1\r\nContent-Length: 5\r\ncontent-length: 6", S::MalformedContentLength},
+        {"POST / HTTP/1.1\r\ntransfer-encoding: chunked", S::TransferCoding},
     };
-    for (const char* head : bad) {
-        EXPECT_FALSE(request.parse(head)) << head;
+    for (const Case& c : cases) {
+        EXPECT_EQ(request.parseHead(c.head), c.status) << c.head;
+        EXPECT_FALSE(request.parse(c.head)) << c.head;
         EXPECT_EQ(request.path(), "/keep");
         EXPECT_EQ(request.contentLength(), 3);
     }

@@ -161,14 +161,13 @@ void TestHttpLoopServer::acceptLoop()
 void TestHttpLoopServer::clientLoop(RDHttpConnection* connection)
 {
     while (!m_stop && connection->isConnected()) {
-        RDHttpBaseRequest* request = connection->readRequest();
+        const std::unique_ptr<RDHttpBaseRequest> request = connection->readRequest();
         if (!request)
             continue;
         ++requests;
-        m_handler(connection, request);
+        m_handler(connection, request.get());
         if (request->header("Connection") != "keep-alive")
             connection->close();
-        delete request;
     }
     ++ended;
 }
