@@ -2,6 +2,7 @@
 
 #include "AudioCaptureStream.h"
 #include "RDFunctionThread.h"
+#include "RtpCodec.h"
 #include "RDLog.h"
 #include "RTPAudioEncoder.h"
 
@@ -83,32 +84,15 @@ bool CoreDeviceCapture::_open(AudioCaptureStream& stream)
 
 bool CoreDeviceCapture::_openEncoder(const AudioFormat& input)
 {
-    int rate = 0;
-    uint64_t layout = 0;
-    int channels = 0;
-    switch (m_payloadType) {
-    case 0:
-    case 8:
-    case 9:
-        rate = 8000;
-        layout = AV_CH_LAYOUT_MONO;
-        channels = 1;
-        break;
-    case 10:
-    case 14:
-        rate = 44100;
-        layout = AV_CH_LAYOUT_STEREO;
-        channels = 2;
-        break;
-    case 11:
-        rate = 44100;
-        layout = AV_CH_LAYOUT_MONO;
-        channels = 1;
-        break;
-    default:
+    const RtpCodec* codec = RtpCodec::byPayloadType(m_payloadType);
+    if (!codec) {
         RDLOG("no encoder for payload type %d", m_payloadType);
         return false;
     }
+    // The encoder takes G.722 at its RTP clock and resamples to 16 kHz itself.
+    const int rate = codec->clockRate;
+    const int channels = codec->channels;
+    const uint64_t layout = channels == 2 ? AV_CH_LAYOUT_STEREO : AV_CH_LAYOUT_MONO;
     auto* encoder = new RTPAudioEncoder;
     if (!encoder->open(input.sampleRate, inputLayout(input.channels), input.channels,
                        input.sampleFormat, rate, layout, channels, m_payloadType)) {

@@ -1,5 +1,7 @@
 #include "RTPAudioEncoder.h"
 
+#include "RtpCodec.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
@@ -37,21 +39,8 @@ RTPAudioEncoder::~RTPAudioEncoder()
 
 AVCodecID RTPAudioEncoder::codecId(int payloadType)
 {
-    switch (payloadType) {
-    case 0:
-        return AV_CODEC_ID_PCM_MULAW;
-    case 8:
-        return AV_CODEC_ID_PCM_ALAW;
-    case 9:
-        return AV_CODEC_ID_ADPCM_G722;
-    case 10:
-    case 11:
-        return AV_CODEC_ID_PCM_S16BE;
-    case 14:
-        return AV_CODEC_ID_MP3;
-    default:
-        return AV_CODEC_ID_NONE;
-    }
+    const RtpCodec* codec = RtpCodec::byPayloadType(payloadType);
+    return codec ? codec->codecId : AV_CODEC_ID_NONE;
 }
 
 bool RTPAudioEncoder::open(int inputRate, uint64_t inputLayout, int inputChannels, int inputFormat,

@@ -2,6 +2,7 @@
 
 #include "AVPacketConverter.h"
 #include "RTPAudioEncoder.h"
+#include "RtpCodec.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -46,31 +47,29 @@ bool RTPAudioTarget::fill(AVCodecParameters* target, int payloadType)
     reset(target);
     int channels = 1;
     switch (payloadType) {
-    case 0:
-    case 8:
-    case 9:
-        target->codec_id = RTPAudioEncoder::codecId(payloadType);
-        target->sample_rate = payloadType == 9 ? 16000 : 8000;
+    case RtpCodec::kPayloadPcmu:
+    case RtpCodec::kPayloadPcma:
+    case RtpCodec::kPayloadG722:
+    case RtpCodec::kPayloadL16Stereo:
+    case RtpCodec::kPayloadL16Mono: {
+        const RtpCodec* codec = RtpCodec::byPayloadType(payloadType);
+        channels = codec->channels;
+        target->codec_id = codec->codecId;
+        target->sample_rate = codec->sampleRate;
         target->format = AV_SAMPLE_FMT_S16;
-        target->bit_rate = 64000;
+        target->bit_rate = codec->bitRate;
+        target->frame_size = codec->frameSamples;
         break;
-    case 10:
-    case 11:
-        channels = payloadType == 10 ? 2 : 1;
-        target->codec_id = AV_CODEC_ID_PCM_S16BE;
-        target->sample_rate = 44100;
-        target->format = AV_SAMPLE_FMT_S16;
-        target->bit_rate = 705600LL * channels;
-        target->frame_size = 220;
-        break;
-    case 14: {
-        const AVCodec* codec = AVPacketConverter::findEncoder(AV_CODEC_ID_MP3);
-        target->codec_id = codec ? codec->id : AV_CODEC_ID_MP3;
-        target->sample_rate = 44100;
+    }
+    case RtpCodec::kPayloadMpa: {
+        const RtpCodec* mp3 = RtpCodec::byPayloadType(payloadType);
+        const AVCodec* codec = AVPacketConverter::findEncoder(mp3->codecId);
+        target->codec_id = codec ? codec->id : mp3->codecId;
+        target->sample_rate = mp3->sampleRate;
         if (codec && codec->supported_samplerates) {
             bool listed = false;
             for (const int* r = codec->supported_samplerates; *r; ++r)
-                listed = listed || *r == 44100;
+                listed = listed || *r == mp3->sampleRate;
             if (!listed && codec->supported_samplerates[0])
                 target->sample_rate = codec->supported_samplerates[0];
         }
@@ -81,7 +80,7 @@ bool RTPAudioTarget::fill(AVCodecParameters* target, int payloadType)
                     target->format = AV_SAMPLE_FMT_FLTP;
             }
         }
-        target->bit_rate = 128000;
+        target->bit_rate = mp3->bitRate;
         mp3Layout(codec, &target->ch_layout);
         channels = target->ch_layout.nb_channels;
         break;

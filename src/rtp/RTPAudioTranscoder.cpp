@@ -1,5 +1,7 @@
 #include "RTPAudioTranscoder.h"
 
+#include "RtpCodec.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
@@ -26,8 +28,9 @@ int RTPAudioTranscoder::open(int outputPayloadType, int inputPayloadType, int ch
         return 0;
     }
 
-    if (inputPayloadType != 0 && inputPayloadType != 8 && inputPayloadType != 9
-        && inputPayloadType != 14) {
+    // L16 input is never transcoded: no source delivers it to a channel of another codec.
+    if (inputPayloadType != RtpCodec::kPayloadPcmu && inputPayloadType != RtpCodec::kPayloadPcma
+        && inputPayloadType != RtpCodec::kPayloadG722 && inputPayloadType != RtpCodec::kPayloadMpa) {
         close();
         return -1;
     }
@@ -37,13 +40,12 @@ int RTPAudioTranscoder::open(int outputPayloadType, int inputPayloadType, int ch
         return -1;
     }
     const int decodeChannels = channels >= 1 ? channels : 1;
+    const RtpCodec* input = RtpCodec::byPayloadType(inputPayloadType);
     int decodeRate = sampleRate;
-    if (inputPayloadType == 9)
-        decodeRate = 16000; // G.722 samples at 16 kHz whatever its RTP clock says
-    else if (decodeRate <= 0)
-        decodeRate = inputPayloadType == 14 ? 44100 : 8000;
+    if (inputPayloadType == RtpCodec::kPayloadG722 || decodeRate <= 0)
+        decodeRate = input->sampleRate; // G.722 samples at 16 kHz whatever its RTP clock says
     parameters->codec_type = AVMEDIA_TYPE_AUDIO;
-    parameters->codec_id = RTPAudioEncoder::codecId(inputPayloadType);
+    parameters->codec_id = input->codecId;
     parameters->sample_rate = decodeRate;
     parameters->format = AV_SAMPLE_FMT_S16;
     if (decodeChannels < 2)
@@ -60,26 +62,9 @@ int RTPAudioTranscoder::open(int outputPayloadType, int inputPayloadType, int ch
         return -1;
     }
 
-    int rate = 0, outChannels = 0;
-    switch (outputPayloadType) {
-    case 0:
-    case 8:
-    case 9:
-        rate = 8000;
-        outChannels = 1;
-        break;
-    case 10:
-    case 14:
-        rate = 44100;
-        outChannels = 2;
-        break;
-    case 11:
-        rate = 44100;
-        outChannels = 1;
-        break;
-    default:
-        break;
-    }
+    const RtpCodec* output = RtpCodec::byPayloadType(outputPayloadType);
+    const int rate = output ? output->clockRate : 0;
+    const int outChannels = output ? output->channels : 0;
     const AVCodecContext* decoder = m_decoder.context();
     const uint64_t inputLayout =
         decoder->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? decoder->ch_layout.u.mask : 0;

@@ -1,5 +1,7 @@
 #include "RTPMp3Transcoder.h"
 
+#include "RtpCodec.h"
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 }
@@ -21,51 +23,25 @@ int RTPMp3Transcoder::open(int codec)
         close();
         return -1;
     }
-    struct Input
-    {
-        AVCodecID id;
-        int rate;
-        int channels;
-        int64_t bitRate;
-    };
-    Input input{AV_CODEC_ID_NONE, 0, 0, 0};
-    switch (codec) {
-    case 0:
-        input = {AV_CODEC_ID_PCM_MULAW, 8000, 1, 8000};
-        break;
-    case 1:
-        input = {AV_CODEC_ID_PCM_ALAW, 8000, 1, 8000};
-        break;
-    case 2:
-        input = {AV_CODEC_ID_ADPCM_G722, 16000, 1, 8000};
-        break;
-    case 4:
-        input = {AV_CODEC_ID_PCM_S16BE, 44100, 1, 705600};
-        break;
-    case 5:
-        input = {AV_CODEC_ID_PCM_S16BE, 44100, 2, 1411200};
-        break;
-    default:
-        break;
-    }
+    // An MP3 channel has nothing to convert, and an unknown codec nothing to decode.
+    const RtpCodec* input = codec == RtpCodec::kIndexMp3 ? nullptr : RtpCodec::byIndex(codec);
     in->codec_type = AVMEDIA_TYPE_AUDIO;
-    if (input.id != AV_CODEC_ID_NONE) {
-        in->codec_id = input.id;
-        in->sample_rate = input.rate;
+    if (input) {
+        in->codec_id = input->codecId;
+        in->sample_rate = input->sampleRate;
         in->format = AV_SAMPLE_FMT_S16;
-        in->bit_rate = input.bitRate;
-        av_channel_layout_from_mask(&in->ch_layout,
-                                    input.channels == 1 ? AV_CH_LAYOUT_MONO : AV_CH_LAYOUT_STEREO);
+        in->bit_rate = input->bitRate;
+        av_channel_layout_from_mask(&in->ch_layout, input->channels == 1 ? AV_CH_LAYOUT_MONO : AV_CH_LAYOUT_STEREO);
     }
+    const RtpCodec* mp3 = RtpCodec::byIndex(RtpCodec::kIndexMp3);
     out->codec_type = AVMEDIA_TYPE_AUDIO;
-    out->codec_id = AV_CODEC_ID_MP3;
-    out->sample_rate = 44100;
+    out->codec_id = mp3->codecId;
+    out->sample_rate = mp3->sampleRate;
     out->format = AV_SAMPLE_FMT_FLTP;
-    out->bit_rate = 128000;
+    out->bit_rate = mp3->bitRate;
     av_channel_layout_from_mask(&out->ch_layout, AV_CH_LAYOUT_STEREO);
 
-    // An MP3 channel has nothing to convert, and an unknown codec nothing to decode.
-    const bool ok = input.id != AV_CODEC_ID_NONE && (m_converter = new AVPacketConverter)
+    const bool ok = input && (m_converter = new AVPacketConverter)
                     && m_converter->init(in, out);
     avcodec_parameters_free(&in);
     avcodec_parameters_free(&out);

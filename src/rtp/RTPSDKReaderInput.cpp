@@ -3,27 +3,10 @@
 #include "RDLog.h"
 #include "RDThread.h"
 #include "RTPAudioPacket.h"
+#include "RtpCodec.h"
 #include "VexaAudioPacket.h"
 
 namespace {
-
-// Bytes a second of one channel for the sample-based payload types; 0 for MP3, whose frames
-// say for themselves how long they last.
-int bytesPerChannelSecond(int payloadType)
-{
-    switch (payloadType) {
-    case 0:
-    case 8:
-        return 8000;
-    case 9:
-        return 8000; // 4 bits a sample at 16 kHz
-    case 10:
-    case 11:
-        return 44100 * 2;
-    default:
-        return 0;
-    }
-}
 
 bool isMpegRate(int rate)
 {
@@ -80,37 +63,23 @@ bool RTPSDKReaderInput::check(const VexaAudioPacket& frame, Format* format, doub
     Format f;
     f.payloadType = frame.payloadType;
     f.channels = frame.channels;
-    switch (frame.payloadType) {
-    case 0:
-    case 8:
-        f.sampleRate = 8000;
-        break;
-    case 9:
-        f.sampleRate = 16000;
-        break;
-    case 10:
-        f.sampleRate = 44100;
-        f.channels = 2;
-        break;
-    case 11:
-        f.sampleRate = 44100;
-        f.channels = 1;
-        break;
-    case 14:
-        f.sampleRate = isMpegRate(frame.sampleRate) ? frame.sampleRate : 44100;
-        break;
-    default:
+    const RtpCodec* codec = RtpCodec::byPayloadType(frame.payloadType);
+    if (!codec)
         return fail(why, QStringLiteral("unknown payload type %1").arg(frame.payloadType));
-    }
+    f.sampleRate = codec->sampleRate;
+    if (codec->payloadType == RtpCodec::kPayloadL16Stereo || codec->payloadType == RtpCodec::kPayloadL16Mono)
+        f.channels = codec->channels; // the payload type says it
+    else if (codec->payloadType == RtpCodec::kPayloadMpa && isMpegRate(frame.sampleRate))
+        f.sampleRate = frame.sampleRate;
     if (frame.channels != 1 && frame.channels != 2)
         return fail(why, QStringLiteral("%1 channels").arg(frame.channels));
     if (frame.duration <= 0 || frame.duration > int(kMaxFrameSeconds * 1000000))
         return fail(why, QStringLiteral("duration of %1 microseconds").arg(frame.duration));
     double seconds = frame.duration / 1000000.0;
-    const int rate = bytesPerChannelSecond(f.payloadType);
+    const int rate = codec->bytesPerChannelSecond;
     if (rate > 0) {
         // The header's duration is only a claim; the samples are what will be played.
-        const int sampleBytes = f.payloadType == 10 || f.payloadType == 11 ? 2 * f.channels : f.channels;
+        const int sampleBytes = codec->codecId == AV_CODEC_ID_PCM_S16BE ? 2 * f.channels : f.channels;
         if (bytes % sampleBytes != 0)
             return fail(why, QStringLiteral("%1 bytes are not whole samples").arg(bytes));
         seconds = double(bytes) / (double(rate) * f.channels);
@@ -146,7 +115,9 @@ int RTPSDKReaderInput::take(const VexaAudioPacket& frame)
         }
         // Passed through, a stereo G.711 or G.722 frame would play as noise on a mono channel.
         const bool mismatch = format.payloadType == m_payloadType && format.channels != 1
-                              && (m_payloadType == 0 || m_payloadType == 8 || m_payloadType == 9);
+                              && RtpCodec::byPayloadType(m_payloadType)
+                              && RtpCodec::byPayloadType(m_payloadType)->channels == 1
+                              && m_payloadType != RtpCodec::kPayloadL16Mono;
         if (mismatch
             || m_transcoder.open(m_payloadType, format.payloadType, format.channels, format.sampleRate) < 0) {
             m_transcoder.close();

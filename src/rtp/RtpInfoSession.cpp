@@ -16,6 +16,7 @@
 #include "RtpInfoSessionObserver.h"
 #include "RtpInfoSessionSchedule.h"
 #include "RtpInfoSessionSendThread.h"
+#include "RtpCodec.h"
 #include "RtpLayerSession.h"
 #include "RtpManager.h"
 #include "RtpManagerSip.h"
@@ -54,41 +55,16 @@ int RtpInfoSession::slotIndex(int source)
 
 int RtpInfoSession::codecPayloadType(int codec)
 {
-    switch (codec) {
-    case 0:
-        return 0;
-    case 1:
-        return 8;
-    case 2:
-        return 9;
-    case 3:
-        return 14;
-    case 4:
-        return 11;
-    case 5:
-        return 10;
-    default:
-        return -1;
-    }
+    const RtpCodec* row = RtpCodec::byIndex(codec);
+    return row ? row->payloadType : -1;
 }
 
 RtpInfoSession::Codec RtpInfoSession::codec(int codec)
 {
-    switch (codec) {
-    case 1:
-        return {8, 8000, 1};
-    case 2:
-        // G.722 keeps the 8000 Hz RTP clock of RFC 3551 although it samples at 16000 Hz.
-        return {9, 8000, 1};
-    case 3:
-        return {14, 44100, 2};
-    case 4:
-        return {11, 44100, 1};
-    case 5:
-        return {10, 44100, 2};
-    default:
-        return {0, 8000, 1};
-    }
+    const RtpCodec* row = RtpCodec::byIndex(codec);
+    if (!row)
+        row = RtpCodec::byIndex(RtpCodec::kIndexPcmu);
+    return {row->payloadType, row->clockRate, row->channels};
 }
 
 void RtpInfoSession::setRtpInfo(const RtpInfo& info)
