@@ -1,7 +1,6 @@
 // A program that crashes on purpose, in the way its argument names, with the crash writer
 // installed for the folder its other argument names.
 #include "CrashWriter.h"
-#include "RDThread.h"
 
 #include <atomic>
 #include <cstdio>
@@ -15,7 +14,9 @@
 extern "C++" {
 __attribute__((noinline)) void crashProbeNullWrite()
 {
-    volatile int* target = nullptr;
+    // The pointer itself is volatile: a null the compiler can see is undefined behaviour it may
+    // drop.
+    volatile int* volatile target = nullptr;
     *target = 1;
 }
 
@@ -48,16 +49,6 @@ __attribute__((noinline)) int crashProbeRecurse(int depth)
 }
 }
 
-namespace {
-
-class OverflowThread : public RDThread
-{
-protected:
-    void run() override { std::printf("%d\n", crashProbeRecurse(0)); }
-};
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     if (argc < 3)
@@ -74,9 +65,13 @@ int main(int argc, char** argv)
     } else if (!std::strcmp(mode, "abort")) {
         crashProbeAbort();
     } else if (!std::strcmp(mode, "overflow")) {
-        OverflowThread thread;
-        thread.start();
-        thread.wait();
+        // A worker as the program starts every one (RDThread): its own signal stack first.
+        std::thread worker([] {
+            CrashWriter::prepareThread();
+            std::printf("%d\n", crashProbeRecurse(0));
+            CrashWriter::releaseThread();
+        });
+        worker.join();
     } else if (!std::strcmp(mode, "twothreads")) {
         std::atomic<int> ready{0};
         auto fault = [&ready] {
