@@ -1,15 +1,5 @@
 #include "RDSystemNetwork.h"
 
-#include "AutoStartEntry.h"
-#include "CaptureDriver.h"
-#include "NetworkAdapters.h"
-#include "RDIpv4.h"
-#include "RDLog.h"
-
-#include <QCoreApplication>
-#include <QDir>
-
-#include <arpa/inet.h>
 #include <cstdio>
 
 namespace {
@@ -18,14 +8,6 @@ void registerType()
 {
     static const int id = qRegisterMetaType<RDSystemNetwork>("RDSystemNetwork");
     (void)id;
-}
-
-bool isLinkLocal(const QString& ip)
-{
-    uint32_t address = 0;
-    if (!parseIpv4(ip.toStdString(), &address))
-        return false;
-    return (address & 0xFFFF0000u) == 0xA9FE0000u;
 }
 
 bool gatewayIn192168(const QString& gateway)
@@ -78,27 +60,6 @@ QByteArray RDSystemNetwork::parseIpBytes(const QString& ip)
     return bytes;
 }
 
-QList<RDSystemNetwork> RDSystemNetwork::networks()
-{
-    QList<RDSystemNetwork> list;
-    for (const NetworkAdapters::Adapter& adapter : NetworkAdapters::list()) {
-        for (const NetworkAdapters::Address& address : adapter.addresses) {
-            if (address.ip.isEmpty() || address.ip == QLatin1String("0.0.0.0") || isLinkLocal(address.ip))
-                continue;
-            RDSystemNetwork record;
-            record.m_name = adapter.name;
-            record.m_description = adapter.description;
-            record.m_mac = adapter.mac;
-            record.m_gateway = adapter.gateways.value(0);
-            record.m_ip = address.ip;
-            record.m_netmask = address.netmask;
-            record.m_ipBytes = parseIpBytes(address.ip);
-            list.append(record);
-        }
-    }
-    return list;
-}
-
 RDSystemNetwork RDSystemNetwork::selectFrom(const QList<RDSystemNetwork>& networks, const QString& description)
 {
     if (networks.isEmpty())
@@ -112,28 +73,4 @@ RDSystemNetwork RDSystemNetwork::selectFrom(const QList<RDSystemNetwork>& networ
             return n;
     }
     return networks.first();
-}
-
-RDSystemNetwork RDSystemNetwork::select(const QString& description)
-{
-    return selectFrom(networks(), description);
-}
-
-bool RDSystemNetwork::setAutoStart()
-{
-    return AutoStartEntry::install(QCoreApplication::applicationName(),
-                                   QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
-}
-
-bool RDSystemNetwork::removeAutoStart()
-{
-    return AutoStartEntry::remove(QCoreApplication::applicationName());
-}
-
-bool RDSystemNetwork::isInstalled(const QString& displayName)
-{
-    if (displayName.compare(QLatin1String("npcap"), Qt::CaseInsensitive) == 0)
-        return CaptureDriver::installed();
-    RDLOGLINE() << "no record of installed programs here; not installed: " << displayName;
-    return false;
 }

@@ -38,6 +38,10 @@ public:
     void setGateway(const QString& gateway) { m_gateway = gateway; }
     void setIpBytes(const QByteArray& ipBytes) { m_ipBytes = ipBytes; }
 
+    // The system queries below (networks, select, the log-on start and isInstalled) sit on the
+    // platform layer: they are defined in the system utilities (sonaris_rdsystem), which a
+    // caller links to use them.
+
     // One record per IPv4 address of every adapter, read afresh; addresses 0.0.0.0 and
     // link-local ones (169.254.0.0/16) are left out.
     static QList<RDSystemNetwork> networks();
