@@ -23,12 +23,6 @@ uint64_t inputLayout(int channels)
     return channels == 1 ? AV_CH_LAYOUT_MONO : channels == 2 ? AV_CH_LAYOUT_STEREO : 0;
 }
 
-bool sameFormat(const AudioFormat& a, const AudioFormat& b)
-{
-    return a.sampleRate == b.sampleRate && a.channels == b.channels
-        && a.sampleFormat == b.sampleFormat;
-}
-
 } // namespace
 
 CoreDeviceCapture::CoreDeviceCapture() = default;
@@ -93,24 +87,20 @@ bool CoreDeviceCapture::_openEncoder(const AudioFormat& input)
     const int rate = codec->clockRate;
     const int channels = codec->channels;
     const uint64_t layout = channels == 2 ? AV_CH_LAYOUT_STEREO : AV_CH_LAYOUT_MONO;
-    auto* encoder = new RTPAudioEncoder;
-    if (!encoder->open(input.sampleRate, inputLayout(input.channels), input.channels,
-                       input.sampleFormat, rate, layout, channels, m_payloadType)) {
+    auto encoder = std::make_unique<RTPAudioEncoder>();
+    if (!encoder->open(input.sampleRate, inputLayout(input.channels), input.channels, input.sampleFormat, rate, layout,
+                       channels, m_payloadType)) {
         RDLOG("encoder open failure: payload type %d", m_payloadType);
         encoder->close();
-        delete encoder;
         return false;
     }
     // The card's clock drifts against the send loop's; a reader that falls behind loses the
     // oldest audio instead of memory.
     encoder->queue()->setLimit(RTPAudioPacketQueue::kLiveLimit);
     std::lock_guard<std::mutex> lock(m_encoderMutex);
-    if (m_encoder) {
+    if (m_encoder)
         m_encoder->close();
-        delete m_encoder;
-    }
-    m_encoder = encoder;
-    m_encoderInput = input;
+    m_encoder = std::move(encoder);
     return true;
 }
 
@@ -119,26 +109,19 @@ bool CoreDeviceCapture::start()
     if (m_thread)
         return true;
     m_ended.store(false);
-    AudioFormat input;
-    {
-        // The endpoint is opened once to learn the format it records in.
-        AudioCaptureStream probe;
-        if (!_open(probe))
-            return false;
-        input = probe.format();
-    }
-    if (!_openEncoder(input))
+    auto stream = std::make_unique<AudioCaptureStream>();
+    if (!_open(*stream) || !_openEncoder(stream->format()))
         return false;
+    m_stream = std::move(stream);
     m_capturing.store(true);
-    m_thread = new RDFunctionThread("CoreDeviceCapture", [this](RDThread* thread) { _capture(thread); });
+    m_thread = std::make_unique<RDFunctionThread>("CoreDeviceCapture", [this](RDThread* thread) { _capture(thread); });
     if (!m_thread->start()) {
-        delete m_thread;
-        m_thread = nullptr;
+        m_thread.reset();
+        m_stream.reset();
         m_capturing.store(false);
         std::lock_guard<std::mutex> lock(m_encoderMutex);
         m_encoder->close();
-        delete m_encoder;
-        m_encoder = nullptr;
+        m_encoder.reset();
         return false;
     }
     return true;
@@ -146,35 +129,15 @@ bool CoreDeviceCapture::start()
 
 void CoreDeviceCapture::_capture(RDThread* thread)
 {
-    AudioCaptureStream stream;
-    if (!_open(stream)) {
-        RDLOG("capture of %s ended: the endpoint cannot be opened",
-              m_device.id.toUtf8().constData());
-        m_capturing.store(false);
-        m_ended.store(true);
-        return;
-    }
+    AudioCaptureStream& stream = *m_stream;
     const AudioFormat format = stream.format();
-    AudioFormat encoderInput;
-    {
-        std::lock_guard<std::mutex> lock(m_encoderMutex);
-        encoderInput = m_encoderInput;
-    }
-    if (!sameFormat(format, encoderInput) && !_openEncoder(format)) {
-        RDLOG("capture of %s ended: its new format cannot be encoded",
-              m_device.id.toUtf8().constData());
-        m_capturing.store(false);
-        m_ended.store(true);
-        return;
-    }
-
     std::vector<char> buffer(size_t(format.bytesForMs(4 * kFragmentMs)));
     while (!thread->isStop()) {
         // Blocks for the next fragment (at most 50 ms, so a stop is seen promptly).
         const int bytes = stream.read(buffer.data(), int(buffer.size()), 50);
         if (bytes < 0) {
-            RDLOG("capture of %s ended: the endpoint went away (%s)",
-                  m_device.id.toUtf8().constData(), stream.errorText().toUtf8().constData());
+            RDLOG("capture of %s ended: the endpoint went away (%s)", m_device.id.toUtf8().constData(),
+                  stream.errorText().toUtf8().constData());
             m_ended.store(true);
             break;
         }
@@ -193,15 +156,14 @@ void CoreDeviceCapture::stop()
     if (m_thread) {
         m_thread->stop();
         m_thread->wait();
-        delete m_thread;
-        m_thread = nullptr;
+        m_thread.reset();
     }
+    m_stream.reset();
     m_capturing.store(false);
     std::lock_guard<std::mutex> lock(m_encoderMutex);
     if (m_encoder) {
         m_encoder->close();
-        delete m_encoder;
-        m_encoder = nullptr;
+        m_encoder.reset();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 class AudioCaptureStream;
@@ -16,8 +17,7 @@ class RTPAudioEncoder;
 // The channel source of the sound card (source kind 6): records an audio endpoint, a capture
 // endpoint directly or a render endpoint as loopback, and encodes what it hears into the
 // channel's payload type. It is live and never finishes by itself; only when its endpoint goes
-// away (or cannot be opened by the capture thread) does it end, and then it reports itself
-// finished so the channel stops.
+// away does it end, and then it reports itself finished so the channel stops.
 class CoreDeviceCapture : public RTPAudioReader
 {
 public:
@@ -28,8 +28,8 @@ public:
     void setDevice(const QString& id, const QString& name, int kind);
     const RDAudioDevice& device() const { return m_device; }
 
-    // Probes the endpoint, opens the encoder and starts capturing. False when the endpoint cannot
-    // be opened or the payload type cannot be encoded.
+    // Opens the endpoint and the encoder and starts capturing. False when the endpoint cannot be
+    // opened or the payload type cannot be encoded.
     bool start() override;
     void stop() override;
     // True while the capture thread runs and has not lost its endpoint.
@@ -59,9 +59,10 @@ private:
     int m_payloadType = 14;
     // Guards the encoder: the capture thread encodes while the send thread reads and resets.
     std::mutex m_encoderMutex;
-    RTPAudioEncoder* m_encoder = nullptr;
-    AudioFormat m_encoderInput;
-    RDThread* m_thread = nullptr;
+    std::unique_ptr<RTPAudioEncoder> m_encoder;
+    // Opened by start on the owner's thread, then used by the capture thread alone until it ends.
+    std::unique_ptr<AudioCaptureStream> m_stream;
+    std::unique_ptr<RDThread> m_thread;
     std::atomic<bool> m_capturing{false};
     std::atomic<bool> m_ended{false};
 };
