@@ -11,6 +11,8 @@ extern "C" {
 #include <libavcodec/packet.h>
 }
 
+RTPHttpWriter::RTPHttpWriter() = default;
+
 RTPHttpWriter::~RTPHttpWriter()
 {
     close();
@@ -23,14 +25,13 @@ int RTPHttpWriter::open(const RtpInfo* info, int, int, int)
     if (!info || info->httpOutput == 0)
         return 0;
     if (info->codec != kMp3Codec) {
-        auto* transcoder = new RTPMp3Transcoder();
+        auto transcoder = std::make_unique<RTPMp3Transcoder>();
         if (transcoder->open(info->codec) < 0) {
             // Streaming the channel's own codec as MP3 would only give listeners noise.
             RDLOG("channel %d: no MP3 transcoder for codec %d, HTTP output stays off", info->id, info->codec);
-            delete transcoder;
             return -1;
         }
-        m_transcoder = transcoder;
+        m_transcoder = std::move(transcoder);
     }
     m_stream = RDHttpAudioStream();
     m_stream.path = "/stream/" + std::to_string(info->id);
@@ -40,7 +41,11 @@ int RTPHttpWriter::open(const RtpInfo* info, int, int, int)
     m_stream.sampleRate = kSampleRate;
     m_stream.bufferSize = kBufferSize;
     m_warnedPayloadType = false;
-    serverLocked();
+    m_server = RtpEngineHost::currentHttpStreamServer();
+    if (!m_server)
+        RDLOG("channel %d: no HTTP stream server, %s is not published", info->id, m_stream.path.c_str());
+    else if (!m_server->addStream(m_stream))
+        m_server.reset();
     return 0;
 }
 
@@ -56,37 +61,18 @@ RDHttpAudioStream RTPHttpWriter::stream()
     return m_stream;
 }
 
-std::shared_ptr<RDHttpStreamServer> RTPHttpWriter::serverLocked()
-{
-    std::shared_ptr<RDHttpStreamServer> server = RtpEngineHost::currentHttpStreamServer();
-    if (!server)
-        return nullptr;
-    std::shared_ptr<RDHttpStreamServer> registered = m_registeredOn.lock();
-    if (registered != server) {
-        if (registered)
-            registered->removeStream(m_stream);
-        if (!server->addStream(m_stream))
-            return nullptr;
-        m_registeredOn = server;
-    }
-    return server;
-}
-
 int RTPHttpWriter::write(const RTPAudioPacket* packet)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!packet || m_stream.path.empty())
-        return 0;
-    std::shared_ptr<RDHttpStreamServer> server = serverLocked();
-    if (!server)
+    if (!packet || !m_server)
         return 0;
     if (!m_transcoder) {
-        writeMp3Locked(server.get(), packet);
+        writeMp3Locked(m_server.get(), packet);
         return 0;
     }
     m_transcoder->push(packet);
     while (AVPacket* mp3 = m_transcoder->pop()) {
-        server->writeStream(m_stream, reinterpret_cast<const char*>(mp3->data), mp3->size);
+        m_server->writeStream(m_stream, reinterpret_cast<const char*>(mp3->data), mp3->size);
         av_packet_free(&mp3);
     }
     return 0;
@@ -117,10 +103,9 @@ void RTPHttpWriter::close()
 void RTPHttpWriter::closeLocked()
 {
     // The stream is taken from the server that holds it, even while the host hands out none.
-    if (std::shared_ptr<RDHttpStreamServer> registered = m_registeredOn.lock())
-        registered->removeStream(m_stream);
-    m_registeredOn.reset();
-    delete m_transcoder;
-    m_transcoder = nullptr;
+    if (m_server)
+        m_server->removeStream(m_stream);
+    m_server.reset();
+    m_transcoder.reset();
     m_stream = RDHttpAudioStream();
 }

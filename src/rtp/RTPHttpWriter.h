@@ -12,10 +12,11 @@ class RTPMp3Transcoder;
 // Publishes a channel as an MP3 stream on the application's HTTP stream server under
 // "/stream/<channel id>", transcoding to MP3 when the channel's codec is not MP3.
 //
-// The server is looked up anew on every call. The sink remembers which server holds its
-// stream: when the host hands out another server object, or a server appears after a time
-// without one, the stream is registered there on the next write, so listeners get audio
-// again without a channel restart.
+// The application has one stream server object for the whole run; a restart of it is stop,
+// configure and start, and its streams stay registered across that. So the sink takes the
+// server once, when it opens, and holds it until it closes: listeners of a restarted server
+// get audio again without a channel restart, and no packet pays for a look-up. A sink opened
+// while the host has no server streams nothing.
 class RTPHttpWriter : public RTPAudioWriter
 {
 public:
@@ -26,7 +27,7 @@ public:
     static constexpr int kBufferSize = 8192;
     static constexpr int kMp3Codec = 3;
 
-    RTPHttpWriter() = default;
+    RTPHttpWriter();
     ~RTPHttpWriter() override;
     RTPHttpWriter(const RTPHttpWriter&) = delete;
     RTPHttpWriter& operator=(const RTPHttpWriter&) = delete;
@@ -43,14 +44,13 @@ public:
     RDHttpAudioStream stream();
 
 private:
-    // The current server with the stream registered on it; null when there is none.
-    std::shared_ptr<RDHttpStreamServer> serverLocked();
     void closeLocked();
     void writeMp3Locked(RDHttpStreamServer* server, const RTPAudioPacket* packet);
 
     std::mutex m_mutex;
     RDHttpAudioStream m_stream;
-    RTPMp3Transcoder* m_transcoder = nullptr;
-    std::weak_ptr<RDHttpStreamServer> m_registeredOn;
+    std::unique_ptr<RTPMp3Transcoder> m_transcoder;
+    // The server the stream is registered on, from open to close; null when there is none.
+    std::shared_ptr<RDHttpStreamServer> m_server;
     bool m_warnedPayloadType = false;
 };
