@@ -176,6 +176,25 @@ TEST_F(SonarisTest, SettingWrittenOnGuiThreadIsReadOnWorker)
     EXPECT_EQ(stored.out, QByteArray("6000\n"));
 }
 
+// An import replaces the database file under the object's own connection: it closes the
+// connection before and opens it again after, and reads and writes go on through it.
+TEST_F(SonarisTest, ImportReopensTheOwnConnection)
+{
+    Sonaris* sonaris = createWithDatabase();
+    sonaris->setHttpPort(6001);
+    const QString exported = path(QStringLiteral("export.db"));
+    ASSERT_TRUE(ZvDB::exportTo(exported));
+    sonaris->setHttpPort(7002);
+    ASSERT_EQ(sonaris->httpPort(), 7002);
+
+    ASSERT_TRUE(ZvDB::importFrom(exported));
+    EXPECT_EQ(sonaris->httpPort(), 6001);
+    sonaris->setHttpPort(6003);
+    const TestSupport::Result stored = TestSupport::run(
+        QStringLiteral("sqlite3"), {path(QStringLiteral("database/zv.db")), QStringLiteral("select value from settings where key = 'http port';")});
+    EXPECT_EQ(stored.out, QByteArray("6003\n"));
+}
+
 TEST_F(SonarisTest, PurgeRemovesOnlyLogsOlderThanThirtyDays)
 {
     const QString folder = path(QStringLiteral("log"));
