@@ -1,5 +1,6 @@
 #include "Sonaris.h"
 
+#include "QBreakpadHandler.h"
 #include "RDHttpBaseRequest.h"
 #include "RDHttpConnection.h"
 #include "RDHttpStreamServer.h"
@@ -191,9 +192,7 @@ void Sonaris::shutdown()
 
 void Sonaris::installCrashHandler()
 {
-    const QString folder = appPath("crash");
-    if (!makeFolder(folder))
-        qWarning("Cannot create the crash folder %s", qUtf8Printable(folder));
+    QBreakpadHandler::instance()->setDumpPath(appPath("crash"));
 }
 
 bool Sonaris::takeInstanceLock()
