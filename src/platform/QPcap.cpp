@@ -120,6 +120,7 @@ bool QPcap::open()
         return false;
     }
     pcap_set_snaplen(handle, kSnapLength);
+    pcap_set_buffer_size(handle, kBufferBytes);
     pcap_set_promisc(handle, 1);
     pcap_set_timeout(handle, kReadTimeoutMs);
     // Without immediate mode Linux hands frames over in blocks, replies arriving up to a

@@ -32,7 +32,11 @@ class QPcap
 public:
     // Longer frames are ignored on receipt: an untagged Ethernet frame without its checksum.
     static constexpr int kMaxFrameBytes = 1514;
-    static constexpr int kSnapLength = 65536;
+    // Longer frames are cut, yet their wire length still marks them for dropping. Linux sizes
+    // every slot of the capture ring by the snapshot length: at 65536 a 2 MB ring held about 30
+    // frames, and the burst of replies to one search (hundreds of devices) overflowed it.
+    static constexpr int kSnapLength = 2048;
+    static constexpr int kBufferBytes = 4 << 20;
     static constexpr int kReadTimeoutMs = 1000;
     // Pause between two attempts to open an adapter that cannot be opened.
     static constexpr int kRetryMs = 1000;

@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 #include "VDB.h"
 #include "ZvDB.h"
+#include "ZAVeze.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -230,6 +231,7 @@ TEST_F(SonarisTest, SecondInstanceStopsBeforeAnythingStarts)
     EXPECT_EQ(m_prompt.questions[0].yes, QStringLiteral("OK"));
     EXPECT_EQ(m_prompt.questions[0].no, QStringLiteral("Cancel"));
     EXPECT_FALSE(sonaris->httpServer());
+    EXPECT_EQ(sonaris->deviceTool(), nullptr);
     EXPECT_EQ(RtpManager::instance(), nullptr);
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("log"))));
     sonaris->shutdown();
@@ -251,6 +253,10 @@ TEST_F(SonarisTest, StartsAndShutsDownInOrder)
     // The channels' streams reach the one server through the host.
     EXPECT_EQ(RtpEngineHost::currentHttpStreamServer(), sonaris->httpServer());
     EXPECT_EQ(RtpEngineHost::currentSipPort(), sonaris->sipPort());
+    // The device tool runs on the chosen adapter.
+    ASSERT_NE(sonaris->deviceTool(), nullptr);
+    EXPECT_TRUE(sonaris->deviceTool()->isRunning());
+    EXPECT_EQ(sonaris->deviceTool()->network().name(), sonaris->network().name());
 
     const auto t0 = std::chrono::steady_clock::now();
     while (!AppHttpClient::isListening(m_httpPort) && TestSupport::msSince(t0) < 10000)
@@ -265,6 +271,7 @@ TEST_F(SonarisTest, StartsAndShutsDownInOrder)
     EXPECT_EQ(RtpPortManager::instance(), nullptr);
     EXPECT_EQ(RtpEngineHost::currentHttpStreamServer(), nullptr);
     EXPECT_FALSE(sonaris->httpServer());
+    EXPECT_EQ(sonaris->deviceTool(), nullptr);
     EXPECT_FALSE(AppHttpClient::isListening(m_httpPort));
     // The lock is free again: a new start-up succeeds and keeps the installation id.
     Sonaris::destroyInstance();
