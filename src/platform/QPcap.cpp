@@ -30,6 +30,7 @@ int QPcap::start()
         m_queue.clear();
     }
     m_thread = std::make_unique<QPcapThread>(this);
+    m_running = true;
     m_thread->start();
     return 0;
 }
@@ -38,6 +39,8 @@ void QPcap::stop()
 {
     if (!m_thread)
         return;
+    // Waits on other threads end now, not once the adapter is closed.
+    m_running = false;
     m_thread->stop();
     m_thread->wait();
     m_thread.reset();

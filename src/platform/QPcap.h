@@ -65,8 +65,8 @@ public:
     int start();
     // Returns once the adapter is closed and all three threads have ended.
     void stop();
-    // A capture was started and not stopped (the adapter may still be opening).
-    bool isRunning() const { return m_thread != nullptr; }
+    // A capture was started and not stopped (the adapter may still be opening). Any thread.
+    bool isRunning() const { return m_running.load(); }
     // The adapter is open and frames are sent and received.
     bool isOpen() const { return m_open.load(); }
 
@@ -119,6 +119,7 @@ private:
 
     std::atomic<QPcapObserver*> m_observer{nullptr};
     std::atomic<bool> m_open{false};
+    std::atomic<bool> m_running{false};
 
     mutable std::mutex m_errorMutex;
     QString m_lastError;

@@ -78,7 +78,7 @@ TEST_F(ZAVezeWait, LateReplyIsDiscardedByTheNextWait)
     EXPECT_EQ(runOnWorker([&] { return tool.waitReply(1, "PlayVolume", out, 0.1); }), -1);
     feed(1, "PlayVolume"); // the device answers after the command gave up
     ASSERT_TRUE(pumpUntil([&] { return tool.replyCount() == 1; }));
-    int result = -2;
+    std::atomic<int> result{-2};
     std::thread worker([&] { result = tool.waitReply(2, "PlayVolume", out, 3.0); });
     ASSERT_TRUE(pumpUntil([&] { return tool.replyCount() == 0; })); // taken and dropped
     feed(2, "PlayVolume");

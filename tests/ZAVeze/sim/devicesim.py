@@ -469,7 +469,9 @@ class Simulator:
         with open(os.path.join(self.directory, "ready"), "w") as f:
             f.write("ready\n")
         last_check = 0.0
-        while self.running and time.monotonic() < self.deadline:
+        parent = os.getppid()
+        # Ends with the runner that started it, even when that was killed.
+        while self.running and time.monotonic() < self.deadline and os.getppid() == parent:
             now = time.monotonic()
             while self.pending and self.pending[0][0] <= now:
                 _, _, frame = heapq.heappop(self.pending)
