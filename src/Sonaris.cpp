@@ -13,6 +13,7 @@
 #include "SonarisPrompt.h"
 #include "SonarisSettings.h"
 #include "VDB.h"
+#include "ZAVeze.h"
 #include "ZvDB.h"
 #include "ZvDBLog.h"
 
@@ -111,9 +112,13 @@ int Sonaris::init(int argc, char** argv)
     initLanguage();
     initDatabases();
 
-    // Plug in here, in this order: the device tool (ZAVeze on network(), started), LAN discovery
-    // (VexaDiscovery on network().ip(), started), the P2P server and the WebSocket server (both
-    // made with this object as observer, not started: only the steps at the end start them).
+    m_deviceTool = std::make_unique<ZAVeze>();
+    m_deviceTool->setNetwork(network());
+    m_deviceTool->start();
+
+    // Plug in here, in this order: LAN discovery (VexaDiscovery on network().ip(), started), the
+    // P2P server and the WebSocket server (both made with this object as observer, not started:
+    // only the steps at the end start them).
 
     // The HTTP server exists from here on, so that the channel manager's streams always find
     // it; it is started last.
@@ -170,7 +175,10 @@ void Sonaris::shutdown()
     }
 
     m_httpServer.reset();
-    // Plug in here: stop and delete the device tool.
+    if (m_deviceTool) {
+        m_deviceTool->stop();
+        m_deviceTool.reset();
+    }
     if (m_loggerOpen) {
         RDLOG("Shutdown done");
         RDLog::instance()->close();

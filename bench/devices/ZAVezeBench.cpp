@@ -2,6 +2,7 @@
 // CMakeLists.txt): request -> reply round trip, and the capture thread's CPU while a burst of
 // foreign frames passes the adapter.
 
+#include "BenchWorker.h"
 #include "RDThread.h"
 #include "TestDeviceSim.h"
 #include "ZAVeze.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -25,36 +27,32 @@ namespace {
 const QByteArray kDeviceMac = QByteArray::fromHex("02005e00000a");
 const QByteArray kDeviceIp = QByteArray::fromHex("c000020a");
 
-// CPU seconds of this process's thread with the given kernel name.
+// CPU seconds of one thread of this process, by its task id.
+double taskCpu(const QString& task)
+{
+    QFile stat("/proc/self/task/" + task + "/stat");
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of the thread with this kernel name (the capture thread).
 double threadCpu(const QByteArray& name)
 {
-    const long ticks = sysconf(_SC_CLK_TCK);
     for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile comm("/proc/self/task/" + task + "/comm");
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name)
-            continue;
-        QFile stat("/proc/self/task/" + task + "/stat");
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(ticks);
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
+            return taskCpu(task);
     }
     return -1;
 }
 
-double processCpu()
+// CPU seconds of the main (GUI) thread, which reads every frame that passes stage 1.
+double mainThreadCpu()
 {
-    return double(std::clock()) / CLOCKS_PER_SEC;
-}
-
-template <typename F>
-auto onWorker(F f) -> decltype(f())
-{
-    auto result = std::async(std::launch::async, std::move(f));
-    while (result.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return result.get();
+    return taskCpu(QString::number(getpid()));
 }
 
 double percentile(std::vector<double> values, double p)
@@ -84,20 +82,22 @@ void burst(ZAVeze& tool, const char* label, const char* kind, int count, int rat
 {
     // Let the GUI thread drain what the burst posts while the simulator sends it.
     const double cpu0 = threadCpu("QPcapRecv");
-    const double process0 = processCpu();
+    const double gui0 = mainThreadCpu();
+    const int dropped0 = tool.droppedFrames();
     QJsonObject answer = onWorker([&] {
         return TestDeviceSim::command({{"cmd", "burst"}, {"kind", kind}, {"count", count}, {"rate", rate}});
     });
-    const auto settle = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-    while (std::chrono::steady_clock::now() < settle)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    onWorker([] {
+        RDThread::msleep(300);
+        return 0;
+    });
     const double seconds = answer.value("seconds").toDouble();
     const double cpu = threadCpu("QPcapRecv") - cpu0;
-    const double process = processCpu() - process0;
-    std::printf("%-38s %d frames in %.2f s: capture thread %.3f s CPU (%.1f %% of a core), process %.3f s "
+    const double gui = mainThreadCpu() - gui0;
+    std::printf("%-38s %d frames in %.2f s: capture thread %.3f s CPU (%.1f %% of a core), GUI thread %.3f s "
                 "(%.1f %%), %d replies kept, %d dropped as pending\n",
-                label, answer.value("sent").toInt(), seconds, cpu, seconds > 0 ? 100 * cpu / seconds : 0, process,
-                seconds > 0 ? 100 * process / seconds : 0, tool.replyCount(), tool.droppedFrames());
+                label, answer.value("sent").toInt(), seconds, cpu, seconds > 0 ? 100 * cpu / seconds : 0, gui,
+                seconds > 0 ? 100 * gui / seconds : 0, tool.replyCount(), tool.droppedFrames() - dropped0);
     tool.clearReplies();
 }
 

@@ -4,11 +4,21 @@
 #include "RDThread.h"
 #include "ZAVezeFrame.h"
 
+#include <QJsonObject>
+#include <QList>
 #include <QMetaObject>
+#include <QStringList>
 
 #include <chrono>
 #include <climits>
 #include <limits>
+
+namespace {
+
+const QByteArray kBroadcastMac(6, char(0xff));
+const QByteArray kBroadcastIp(4, char(0xff));
+
+} // namespace
 
 ZAVeze::ZAVeze()
 {
@@ -200,4 +210,184 @@ int ZAVeze::request(const QByteArray& mac, const QByteArray& ip, const QString& 
         return -1;
     }
     return 0;
+}
+
+int ZAVeze::findDevice(const QVector<ZAVezeDevice>& devices, const QByteArray& mac, const QByteArray& ip)
+{
+    for (int i = 0; i < devices.size(); ++i)
+        if (devices[i].mac == mac && devices[i].ip == ip)
+            return i;
+    return -1;
+}
+
+void ZAVeze::waitForReplies(int ms)
+{
+    std::unique_lock<std::mutex> lock(m_replyMutex);
+    m_replyArrived.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !m_replies.empty() || m_cancelled; });
+}
+
+// The devices answer the three broadcasts in any order and at any time within the window, so
+// the search collects for the whole window: search replies list a device (once), settings
+// replies fill its lists, and settings that come before their device's search reply are kept
+// and applied at the end.
+int ZAVeze::search(QVector<ZAVezeDevice>& devices, double seconds)
+{
+    std::lock_guard<std::mutex> job(m_jobMutex);
+    clearReplies();
+    if (m_cancelled) {
+        RDLOG("device tool: search cancelled");
+        return devices.size();
+    }
+    if (!m_capture.isOpen()) {
+        RDLOG("device tool: search: the adapter is not open");
+        return -1;
+    }
+    const double now = RDThread::tickTime();
+    const double deadline = seconds > 0 ? now + seconds : std::numeric_limits<double>::max();
+    const double frameDeadline = seconds > 0 ? deadline : 0;
+    const int searchId = nextId();
+    // "user" and "alarmTest" exactly as the devices know them.
+    sendJson(kBroadcastMac, kBroadcastIp,
+             QJsonObject{{"id", searchId}, {"method", "search"}, {"user", "Windows Ravlix"}, {"alarmTest", "enable"}},
+             frameDeadline);
+    const int sipId = nextId();
+    const int rtpId = nextId();
+    sendJson(kBroadcastMac, kBroadcastIp, QJsonObject{{"id", sipId}, {"method", "GetSipSettings"}}, frameDeadline);
+    sendJson(kBroadcastMac, kBroadcastIp, QJsonObject{{"id", rtpId}, {"method", "GetRtpSettings"}}, frameDeadline);
+
+    QList<ZAVezeReply> early;
+    while (!m_cancelled && m_capture.isRunning() && RDThread::tickTime() < deadline) {
+        ZAVezeReply reply;
+        if (takeReply(reply) != 0) {
+            waitForReplies(1);
+            continue;
+        }
+        const int id = reply.id();
+        const QString method = reply.method();
+        if (id == searchId && method == QLatin1String("search")) {
+            if (findDevice(devices, reply.senderMac, reply.senderIp) >= 0)
+                continue; // the same device answered twice
+            if (devices.size() >= kMaxDevices) {
+                RDLOG("device tool: search: more than %d devices, the rest are left out", kMaxDevices);
+                continue;
+            }
+            devices.append(ZAVezeDevice::fromReply(reply));
+        } else if ((id == sipId && method == QLatin1String("GetSipSettings")) ||
+                   (id == rtpId && method == QLatin1String("GetRtpSettings"))) {
+            if (!reply.isSuccess())
+                continue;
+            const int index = findDevice(devices, reply.senderMac, reply.senderIp);
+            if (index < 0) {
+                if (early.size() < 2 * kMaxDevices)
+                    early.append(reply);
+            } else if (id == sipId) {
+                devices[index].parseSipSettings(reply);
+            } else {
+                devices[index].parseRtpSettings(reply);
+            }
+        }
+    }
+    applyEarlySettings(devices, early, sipId);
+    return devices.size();
+}
+
+void ZAVeze::applyEarlySettings(QVector<ZAVezeDevice>& devices, const QList<ZAVezeReply>& early, int sipId)
+{
+    for (const ZAVezeReply& reply : early) {
+        const int index = findDevice(devices, reply.senderMac, reply.senderIp);
+        if (index < 0)
+            continue;
+        if (reply.id() == sipId)
+            devices[index].parseSipSettings(reply);
+        else
+            devices[index].parseRtpSettings(reply);
+    }
+}
+
+int ZAVeze::playVolume(const ZAVezeDevice& device)
+{
+    return request(device.mac, device.ip, QStringLiteral("PlayVolume"), QJsonObject());
+}
+
+int ZAVeze::reboot(const ZAVezeDevice& device)
+{
+    return request(device.mac, device.ip, QStringLiteral("reboot"), QJsonObject());
+}
+
+int ZAVeze::resetDefault(const ZAVezeDevice& device)
+{
+    return request(device.mac, device.ip, QStringLiteral("ResetDefault"), QJsonObject());
+}
+
+int ZAVeze::setAccountPassword(const ZAVezeDevice& device, const QString& account, const QString& password)
+{
+    return request(device.mac, device.ip, QStringLiteral("SetAccountPassword"),
+                   QJsonObject{{"account", account}, {"password", password}});
+}
+
+int ZAVeze::setIpDhcp(const ZAVezeDevice& device)
+{
+    return request(device.mac, device.ip, QStringLiteral("SetIp"), QJsonObject{{"IpMode", "dhcp"}});
+}
+
+int ZAVeze::setIpStatic(const ZAVezeDevice& device, const QString& ip, const QString& netmask, const QString& gateway,
+                        const QString& dns1, const QString& dns2)
+{
+    return request(device.mac, device.ip, QStringLiteral("SetIp"),
+                   QJsonObject{{"IpMode", "static"},
+                               {"ip", ip},
+                               {"netmask", netmask},
+                               {"gateway", gateway},
+                               {"dns1", dns1},
+                               {"dns2", dns2}});
+}
+
+int ZAVeze::setMac(const ZAVezeDevice& device, const QString& mac)
+{
+    return request(device.mac, device.ip, QStringLiteral("SetMac"), QJsonObject{{"mac", mac}});
+}
+
+int ZAVeze::setName(const ZAVezeDevice& device, const QString& name)
+{
+    return request(device.mac, device.ip, QStringLiteral("SetName"), QJsonObject{{"name", name}});
+}
+
+int ZAVeze::setRtpSettings(const ZAVezeDevice& device, const QVector<QString>& destinations)
+{
+    if (destinations.size() > ZAVezeDevice::kMaxRtp) {
+        RDLOG("device tool: SetRtpSettings to %s: %d destinations refused, a device takes %d",
+              ZAVezeFrame::macText(device.mac).toUtf8().constData(), int(destinations.size()),
+              ZAVezeDevice::kMaxRtp);
+        return -1;
+    }
+    QJsonObject members;
+    for (int i = 0; i < destinations.size(); ++i) {
+        const QStringList parts = destinations[i].split(QLatin1Char(':'));
+        members.insert(QStringLiteral("rtp%1").arg(i), QJsonObject{{"enable", 1},
+                                                                   {"rtpIp", parts.value(0)},
+                                                                   {"rtpPort", parts.value(1)}});
+    }
+    return request(device.mac, device.ip, QStringLiteral("SetRtpSettings"), members);
+}
+
+int ZAVeze::setSipSettings(const ZAVezeDevice& device, int line, const ZAVezeSipInfo& sip)
+{
+    if (line != 0 && line != 1) {
+        RDLOG("device tool: SetSipSettings to %s: line %d refused, a device has lines 0 and 1",
+              ZAVezeFrame::macText(device.mac).toUtf8().constData(), line);
+        return -1;
+    }
+    const QJsonObject object{{"serverHost", sip.serverHost},   {"serverPort", sip.serverPort},
+                             {"account", sip.account},         {"authName", sip.authName},
+                             {"password", sip.password},       {"displayName", sip.displayName},
+                             {"expires", sip.expires},         {"proxyStatus", sip.proxyStatus},
+                             {"proxyHost", sip.proxyHost},     {"proxyPort", sip.proxyPort}};
+    return request(device.mac, device.ip, QStringLiteral("SetSipSettings"),
+                   QJsonObject{{QStringLiteral("sip%1").arg(line), object}});
+}
+
+int ZAVeze::setDeviceVolume(const ZAVezeDevice& device, int micVolume, int outVolume, int autoMute)
+{
+    return request(device.mac, device.ip, QStringLiteral("SetDeviceVolume"),
+                   QJsonObject{{"micVolume", micVolume}, {"outVolume", outVolume}, {"autoMute", autoMute}});
 }

@@ -2,12 +2,14 @@
 
 #include "QPcap.h"
 #include "RDSystemNetwork.h"
+#include "ZAVezeDevice.h"
 #include "ZAVezeReply.h"
 
 #include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <atomic>
 #include <condition_variable>
@@ -28,12 +30,15 @@ class ZAVeze : public QObject, public QPcapObserver
     Q_OBJECT
 
 public:
-    // Replies waiting to be taken; the oldest goes first when more arrive.
-    static constexpr int kMaxReplies = 256;
+    // Replies waiting to be taken; the oldest goes first when more arrive. A search of a full
+    // segment (kMaxDevices) brings three replies a device within a few milliseconds.
+    static constexpr int kMaxReplies = 4096;
     // Frames posted to the GUI thread and not yet looked at; more are dropped meanwhile, so a
-    // flood of look-alike frames cannot fill the event queue.
-    static constexpr int kMaxPendingFrames = 256;
+    // flood of look-alike frames cannot fill the event queue (a few MB at most).
+    static constexpr int kMaxPendingFrames = 4096;
     static constexpr double kCommandSeconds = 3.0;
+    // Devices one search lists at most; settings replies kept for devices not yet listed.
+    static constexpr int kMaxDevices = 1024;
 
     ZAVeze();
     // Stops the capture.
@@ -82,6 +87,32 @@ public:
     int request(const QByteArray& mac, const QByteArray& ip, const QString& method, const QJsonObject& members,
                 ZAVezeReply* reply = nullptr, double seconds = kCommandSeconds);
 
+    // Asks every device on the segment ("search", "GetSipSettings", "GetRtpSettings" to the
+    // broadcast addresses) and collects the answers for the whole of seconds (or until a cancel
+    // or a stop), appending each device once, with its SIP lines and RTP list (also when those
+    // replies come before the device's own). The size of devices afterwards; -1 when the
+    // adapter is not open.
+    int search(QVector<ZAVezeDevice>& devices, double seconds);
+    // The first device with both these MAC and IPv4 bytes, or -1.
+    static int findDevice(const QVector<ZAVezeDevice>& devices, const QByteArray& mac, const QByteArray& ip);
+
+    // The device commands: each sends one request to the device and blocks for its reply (up
+    // to kCommandSeconds). 0 when the device answered "success", -1 otherwise.
+    int playVolume(const ZAVezeDevice& device);
+    int reboot(const ZAVezeDevice& device);
+    int resetDefault(const ZAVezeDevice& device);
+    int setAccountPassword(const ZAVezeDevice& device, const QString& account, const QString& password);
+    int setIpDhcp(const ZAVezeDevice& device);
+    int setIpStatic(const ZAVezeDevice& device, const QString& ip, const QString& netmask, const QString& gateway,
+                    const QString& dns1, const QString& dns2);
+    int setMac(const ZAVezeDevice& device, const QString& mac);
+    int setName(const ZAVezeDevice& device, const QString& name);
+    // At most ZAVezeDevice::kMaxRtp destinations "ip:port"; more are refused unsent.
+    int setRtpSettings(const ZAVezeDevice& device, const QVector<QString>& destinations);
+    // Line 0 or 1; another line is refused unsent.
+    int setSipSettings(const ZAVezeDevice& device, int line, const ZAVezeSipInfo& sip);
+    int setDeviceVolume(const ZAVezeDevice& device, int micVolume, int outVolume, int autoMute);
+
     void onPacket(QPcap* capture, const QByteArray& frame) override;
 
     // Frames dropped since start because too many were pending for the GUI thread.
@@ -95,6 +126,10 @@ protected:
     std::mutex m_jobMutex;
 
 private:
+    // Sleeps until a reply arrives, a cancel or ms passed.
+    void waitForReplies(int ms);
+    void applyEarlySettings(QVector<ZAVezeDevice>& devices, const QList<ZAVezeReply>& early, int sipId);
+
     QPcap m_capture;
     RDSystemNetwork m_network;
     std::atomic<quint32> m_counter{0};

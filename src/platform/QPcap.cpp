@@ -30,6 +30,7 @@ int QPcap::start()
         m_queue.clear();
     }
     m_thread = std::make_unique<QPcapThread>(this);
+    m_running = true;
     m_thread->start();
     return 0;
 }
@@ -38,6 +39,8 @@ void QPcap::stop()
 {
     if (!m_thread)
         return;
+    // Waits on other threads end now, not once the adapter is closed.
+    m_running = false;
     m_thread->stop();
     m_thread->wait();
     m_thread.reset();
@@ -120,6 +123,7 @@ bool QPcap::open()
         return false;
     }
     pcap_set_snaplen(handle, kSnapLength);
+    pcap_set_buffer_size(handle, kBufferBytes);
     pcap_set_promisc(handle, 1);
     pcap_set_timeout(handle, kReadTimeoutMs);
     // Without immediate mode Linux hands frames over in blocks, replies arriving up to a

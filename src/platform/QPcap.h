@@ -32,7 +32,11 @@ class QPcap
 public:
     // Longer frames are ignored on receipt: an untagged Ethernet frame without its checksum.
     static constexpr int kMaxFrameBytes = 1514;
-    static constexpr int kSnapLength = 65536;
+    // Longer frames are cut, yet their wire length still marks them for dropping. Linux sizes
+    // every slot of the capture ring by the snapshot length: at 65536 a 2 MB ring held about 30
+    // frames, and the burst of replies to one search (hundreds of devices) overflowed it.
+    static constexpr int kSnapLength = 2048;
+    static constexpr int kBufferBytes = 4 << 20;
     static constexpr int kReadTimeoutMs = 1000;
     // Pause between two attempts to open an adapter that cannot be opened.
     static constexpr int kRetryMs = 1000;
@@ -61,8 +65,8 @@ public:
     int start();
     // Returns once the adapter is closed and all three threads have ended.
     void stop();
-    // A capture was started and not stopped (the adapter may still be opening).
-    bool isRunning() const { return m_thread != nullptr; }
+    // A capture was started and not stopped (the adapter may still be opening). Any thread.
+    bool isRunning() const { return m_running.load(); }
     // The adapter is open and frames are sent and received.
     bool isOpen() const { return m_open.load(); }
 
@@ -115,6 +119,7 @@ private:
 
     std::atomic<QPcapObserver*> m_observer{nullptr};
     std::atomic<bool> m_open{false};
+    std::atomic<bool> m_running{false};
 
     mutable std::mutex m_errorMutex;
     QString m_lastError;

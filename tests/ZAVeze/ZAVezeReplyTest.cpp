@@ -1,17 +1,11 @@
 #include "ZAVezeReply.h"
+#include "ZAVezeTestFrames.h"
 
 #include <QJsonDocument>
 
 #include <gtest/gtest.h>
 
-namespace {
-ZAVezeReply replyOf(const char* json)
-{
-    ZAVezeReply reply;
-    reply.json = QJsonDocument::fromJson(json).object();
-    return reply;
-}
-} // namespace
+using ZAVezeTestFrames::replyOf;
 
 TEST(ZAVezeReply, MatchingTable)
 {

@@ -1,6 +1,9 @@
 #include "ZAVezeTestFrames.h"
 
 #include "ZAVezeFrame.h"
+#include "ZAVezeReply.h"
+
+#include <QJsonDocument>
 
 namespace ZAVezeTestFrames {
 
@@ -13,6 +16,13 @@ QByteArray reply(const QByteArray& json)
 QByteArray reply(const QJsonObject& json)
 {
     return reply(ZAVezeFrame::jsonText(json));
+}
+
+ZAVezeReply replyOf(const char* json)
+{
+    ZAVezeReply reply;
+    reply.json = QJsonDocument::fromJson(json).object();
+    return reply;
 }
 
 } // namespace ZAVezeTestFrames

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ZAVezeReply.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 
@@ -15,5 +17,8 @@ inline QByteArray deviceIp() { return QByteArray::fromHex("c000020a"); } // 192.
 // A reply from the device to the adapter with this JSON text, its header consistent.
 QByteArray reply(const QByteArray& json);
 QByteArray reply(const QJsonObject& json);
+
+// A reply record holding only the object of this JSON text.
+ZAVezeReply replyOf(const char* json);
 
 } // namespace ZAVezeTestFrames

@@ -99,13 +99,18 @@ chmod +x "$run/relink.sh"
 
 # Started directly (not through a function, which would fork a subshell), so that $! is the
 # simulator itself and the cleanup can stop it by its PID.
-$dev_exec /usr/bin/python3 "$sim" --if $dif --config "$config" --dir "$run" --max-seconds 900 &
+# Its output goes to a file: a simulator left behind must not hold the test runner's pipe open.
+$dev_exec /usr/bin/python3 "$sim" --if $dif --config "$config" --dir "$run" --max-seconds 600 \
+    >"$run/sim.log" 2>&1 &
 sim_pid=$!
 for _ in $(seq 1 200); do
     [ -e "$run/ready" ] && break
-    kill -0 $sim_pid 2>/dev/null || { echo "the simulated device did not start" >&2; exit 1; }
+    kill -0 $sim_pid 2>/dev/null || { echo "the simulated device did not start:" >&2; cat "$run/sim.log" >&2; exit 1; }
     sleep 0.05
 done
 [ -e "$run/ready" ] || { echo "the simulated device did not get ready" >&2; exit 1; }
 
 ZAVEZE_TEST_IF=$tif ZAVEZE_TEST_DIR=$run ZAVEZE_TEST_RELINK="$run/relink.sh" in_tool "$@"
+status=$?
+[ -s "$run/sim.log" ] && { echo "--- simulated device:" >&2; cat "$run/sim.log" >&2; }
+exit $status
