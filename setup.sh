@@ -14,7 +14,7 @@ packages=(
   libosip2-dev libc-ares-dev libssl-dev libqrencode-dev libpcap-dev libpulse-dev
   # tests
   libgtest-dev libgmock-dev
-  ffmpeg sox sqlite3 curl iproute2 procps psmisc util-linux
+  ffmpeg sox sqlite3 curl openssl python3 iproute2 procps psmisc util-linux
   tshark sip-tester pulseaudio pulseaudio-utils
   # benchmarks
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good

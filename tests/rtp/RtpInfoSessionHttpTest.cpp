@@ -138,8 +138,7 @@ protected:
 // fields. The stop takes the stream off the server.
 TEST_F(RtpInfoSessionHttpTest, FfmpegDecodesTheChannelFromItsStreamUrlPlainAndWithIcy)
 {
-    if (!TestSupport::haveCommand(QStringLiteral("ffmpeg")) || !TestSupport::haveCommand(QStringLiteral("ffprobe")))
-        GTEST_SKIP() << "needs ffmpeg and ffprobe";
+    SONARIS_REQUIRE_COMMANDS("ffmpeg", "ffprobe");
     startServer();
     RtpInfoSession session;
     session.setRtpInfo(channel(1));
