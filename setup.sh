@@ -15,6 +15,7 @@ packages=(
   # tests
   libgtest-dev libgmock-dev
   ffmpeg sox sqlite3 curl openssl python3 iproute2 procps psmisc util-linux
+  zbar-tools fonts-liberation2
   tshark sip-tester pulseaudio pulseaudio-utils
   # benchmarks
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
