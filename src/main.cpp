@@ -1,9 +1,74 @@
-#include <cstdio>
+#include "QuitOnSignal.h"
+#include "Sonaris.h"
 
-// The application object is not built yet: until it is, the program only says so.
-int main()
+#include <QApplication>
+#include <QFont>
+#include <QLabel>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Without a display there is nobody to click: the program still serves its channels,
+// schedules, "/api" and streams on Qt's offscreen platform, and says so first.
+void chooseOffscreenWithoutDisplay()
 {
-    std::printf("Quorvel Sonaris 3.2.9: the application object is not built yet; "
-                "the foundation and channel engine libraries are under construction.\n");
-    return 0;
+    const bool chosen = std::getenv("QT_QPA_PLATFORM") && *std::getenv("QT_QPA_PLATFORM");
+    const bool display = (std::getenv("DISPLAY") && *std::getenv("DISPLAY")) ||
+                         (std::getenv("WAYLAND_DISPLAY") && *std::getenv("WAYLAND_DISPLAY"));
+    if (!chosen && !display)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && std::string(platform) == "offscreen") {
+        std::printf("Quorvel Sonaris runs on Qt's offscreen platform (no display): no window is shown, "
+                    "questions take their default answers; channels, schedules, \"/api\" and streams serve.\n");
+        std::fflush(stdout);
+    }
+}
+
+// Stands in for the main window until it exists.
+std::unique_ptr<QWidget> makeMainWindow()
+{
+    auto window = std::make_unique<QLabel>(QStringLiteral("Quorvel Sonaris %1").arg(QLatin1String(Sonaris::kVersion)));
+    window->setWindowTitle(QLatin1String(Sonaris::kApplicationName));
+    window->setAlignment(Qt::AlignCenter);
+    window->resize(640, 400);
+    return window;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    chooseOffscreenWithoutDisplay();
+    auto app = std::make_unique<QApplication>(argc, argv);
+    // Before start-up, so that a signal during it is kept until the event loop runs.
+    QuitOnSignal quitOnSignal;
+
+    // The widget library's message boxes plug in here (SonarisPrompt::setInstance), except on
+    // the offscreen platform, where the default answers hold.
+
+    Sonaris* sonaris = Sonaris::createInstance();
+    if (sonaris->init(argc, argv) < 0) {
+        sonaris->shutdown();
+        Sonaris::destroyInstance();
+        return -1;
+    }
+
+    QFont font = QApplication::font();
+    font.setFamily(QStringLiteral("Arial"));
+    QApplication::setFont(font);
+
+    std::unique_ptr<QWidget> window = makeMainWindow();
+    window->show();
+    const int result = app->exec();
+
+    window.reset();
+    sonaris->shutdown();
+    Sonaris::destroyInstance();
+    app.reset();
+    return result;
 }

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QSqlError>
+#include <QUuid>
 
 #include <mutex>
 
@@ -510,6 +511,10 @@ void ZvDB::initDefaults()
         if (getSetting(QLatin1String(setting.key), value) < 0)
             setSetting(QLatin1String(setting.key), QLatin1String(setting.value));
     }
+    // The installation's identity toward remote apps ("uid"): made once, never rewritten.
+    QString installationId;
+    if (getSetting(QLatin1String(kInstallationIdKey), installationId) < 0)
+        setSetting(QLatin1String(kInstallationIdKey), QUuid::createUuid().toString(QUuid::WithoutBraces));
     QVector<ZvRtp> rows;
     if (readZvRtps(rows) && rows.isEmpty()) {
         ZvRtp rtp;

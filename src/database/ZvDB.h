@@ -49,8 +49,12 @@ public:
     static void addObserver(ZvDBObserver* observer);
     static void removeObserver(ZvDBObserver* observer);
 
-    // Missing settings and, when there is no channel, the default channel.
+    // Missing settings (an installation id among them) and, when there is no channel, the
+    // default channel.
     void initDefaults();
+
+    // The settings key of the installation id that initDefaults stores.
+    static constexpr const char* kInstallationIdKey = "installation id";
 
     static const char* const kCreateRtp;
     static const char* const kDropRtp;

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -78,8 +80,12 @@ TEST_F(ZvDBTest, FirstRunCreatesTablesDefaultsAndTheDefaultChannel)
     EXPECT_EQ(sqlite(db, ".schema rtp"), schemaText(ZvDB::kCreateRtp));
     EXPECT_EQ(sqlite(db, ".schema settings"), schemaText(ZvDB::kCreateSettings));
     EXPECT_EQ(sqlite(db, "select name, version from vdb_version"), "zv|1.0.3");
-    EXPECT_EQ(sqlite(db, "select key, value from settings order by key"),
+    EXPECT_EQ(sqlite(db, "select key, value from settings where key != 'installation id' order by key"),
               "auto run|0\nhttp port|5262\nsip port|6832");
+    // A random UUID (version 4) identifies the installation.
+    EXPECT_TRUE(QRegularExpression("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
+                    .match(sqlite(db, "select value from settings where key = 'installation id'"))
+                    .hasMatch());
     EXPECT_EQ(sqlite(db, "select name, address, codec, volume, source, sortIndex, httpApi, "
                          "httpOutput from rtp"),
               "239.255.0.0:8000|239.255.0.0:8000|3|0|0|0|0|0");
@@ -89,15 +95,17 @@ TEST_F(ZvDBTest, FirstRunCreatesTablesDefaultsAndTheDefaultChannel)
 TEST_F(ZvDBTest, LaterStartsChangeNothingButBringTheDefaultChannelBack)
 {
     startUp();
+    const QString db = file("zv.db");
+    const QString id = sqlite(db, "select value from settings where key = 'installation id'");
     {
         ZvDB zv;
         EXPECT_EQ(zv.setSetting("sip port", "7000"), 0);
     }
     startUp();
-    const QString db = file("zv.db");
     EXPECT_EQ(sqlite(db, "select value from settings where key='sip port'"), "7000");
     EXPECT_EQ(sqlite(db, "select count(*) from rtp"), "1");
-    EXPECT_EQ(sqlite(db, "select count(*) from settings"), "3");
+    EXPECT_EQ(sqlite(db, "select count(*) from settings"), "4");
+    EXPECT_EQ(sqlite(db, "select value from settings where key = 'installation id'"), id);
 
     sqlite(db, "delete from rtp");
     startUp();

@@ -1,0 +1,452 @@
+#include "Sonaris.h"
+
+#include "RDHttpBaseRequest.h"
+#include "RDHttpConnection.h"
+#include "RDHttpStreamServer.h"
+#include "RDHttpTextResponse.h"
+#include "RDLanguage.h"
+#include "RDLog.h"
+#include "RtpManager.h"
+#include "RtpPortManager.h"
+#include "SonarisHttpApi.h"
+#include "SonarisPrompt.h"
+#include "SonarisSettings.h"
+#include "VDB.h"
+#include "ZvDB.h"
+#include "ZvDBLog.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+
+namespace {
+
+Sonaris* g_instance = nullptr;
+
+const char* const kConnectionName = "Sonaris";
+const char* const kLogDateFormat = "yyyyMMddHHmmss";
+const char* const kCaptureDriverName = "npcap";
+const char* const kCaptureDriverInstaller = "winpcap/npcap-1.75.exe";
+
+QString appPath(const char* relative)
+{
+    return Sonaris::applicationDir() + QLatin1Char('/') + QLatin1String(relative);
+}
+
+bool makeFolder(const QString& path)
+{
+    return QFileInfo(path).isDir() || QDir().mkpath(path);
+}
+
+} // namespace
+
+Sonaris* Sonaris::createInstance()
+{
+    if (!g_instance)
+        g_instance = new Sonaris();
+    return g_instance;
+}
+
+Sonaris* Sonaris::instance()
+{
+    return g_instance;
+}
+
+void Sonaris::destroyInstance()
+{
+    delete g_instance;
+    g_instance = nullptr;
+}
+
+Sonaris::Sonaris()
+    : m_instanceLock(kApplicationName)
+{
+    // Before the first database opens, so that every connection of the run finds its files
+    // in the same application directory.
+    VDB::setDataRoot(applicationDir());
+    m_db = std::make_unique<ZvDB>(false);
+    m_db->open(QLatin1String(kConnectionName));
+    ZvDB::addObserver(this);
+}
+
+Sonaris::~Sonaris()
+{
+    shutdown();
+    ZvDB::removeObserver(this);
+    m_db.reset();
+}
+
+QString Sonaris::applicationDir()
+{
+    const QByteArray overridden = qgetenv(kAppDirVariable);
+    if (!overridden.isEmpty())
+        return QDir::cleanPath(QDir(QString::fromLocal8Bit(overridden)).absolutePath());
+    return QCoreApplication::applicationDirPath();
+}
+
+int Sonaris::init(int argc, char** argv)
+{
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    QCoreApplication::setOrganizationName(QLatin1String(kOrganizationName));
+    QCoreApplication::setApplicationName(QLatin1String(kApplicationName));
+    QCoreApplication::setApplicationVersion(QLatin1String(kVersion));
+    // Sockets report a closed peer as an error instead of ending the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    installCrashHandler();
+    if (!takeInstanceLock())
+        return -1;
+    checkCaptureDriver();
+    purgeOldLogs();
+    RDLOG("%s %s starts in %s", kApplicationName, kVersion,
+          qUtf8Printable(applicationDir()));
+    initLanguage();
+    initDatabases();
+
+    // Plug in here, in this order: the device tool (ZAVeze on network(), started), LAN discovery
+    // (VexaDiscovery on network().ip(), started), the P2P server and the WebSocket server (both
+    // made with this object as observer, not started: only the steps at the end start them).
+
+    // The HTTP server exists from here on, so that the channel manager's streams always find
+    // it; it is started last.
+    m_httpServer = std::make_shared<RDHttpStreamServer>();
+    configureHttpServer();
+
+    updateAuth(authEnable() != 0, authUsername(), authPassword());
+
+    RtpEngineHost::setInstance(this);
+    m_hostRegistered = true;
+    RtpPortManager::createInstance();
+    m_portManagerMade = true;
+    RtpManager::createInstance();
+    m_managerMade = true;
+    // Plug in here: ZvAPI::createInstance.
+    RtpManager::instance()->addObserver(this);
+    m_observing = true;
+    m_serving = true;
+
+    // Everything a request needs exists: the servers may start.
+    m_httpServer->start();
+    updateVexaCode(vexaCodeEnable() != 0, vexaCode());
+    updateApiServer(apiEnable() != 0, apiPort());
+    RDLOG("Start-up done");
+    return 0;
+}
+
+void Sonaris::shutdown()
+{
+    if (m_observing) {
+        if (RtpManager* manager = RtpManager::instance())
+            manager->removeObserver(this);
+        m_observing = false;
+    }
+    m_serving = false;
+
+    // First the servers, so that no request is in flight once what serves it goes away.
+    // Plug in here: stop and delete the WebSocket server, the P2P server and LAN discovery.
+    if (m_httpServer)
+        m_httpServer->stop();
+
+    // Plug in here: ZvAPI::destroyInstance.
+    if (m_managerMade) {
+        RtpManager::destroyInstance();
+        m_managerMade = false;
+    }
+    if (m_portManagerMade) {
+        RtpPortManager::destroyInstance();
+        m_portManagerMade = false;
+    }
+    if (m_hostRegistered) {
+        RtpEngineHost::setInstance(nullptr);
+        m_hostRegistered = false;
+    }
+
+    m_httpServer.reset();
+    // Plug in here: stop and delete the device tool.
+    if (m_loggerOpen) {
+        RDLOG("Shutdown done");
+        RDLog::instance()->close();
+        m_loggerOpen = false;
+    }
+    if (m_lockHeld) {
+        m_instanceLock.unlock();
+        m_lockHeld = false;
+    }
+}
+
+void Sonaris::installCrashHandler()
+{
+    const QString folder = appPath("crash");
+    if (!makeFolder(folder))
+        qWarning("Cannot create the crash folder %s", qUtf8Printable(folder));
+}
+
+bool Sonaris::takeInstanceLock()
+{
+    if (m_lockHeld)
+        return true;
+    if (!m_instanceLock.lock()) {
+        SonarisPrompt::show(SonarisPrompt::kWarning, RDLanguage::translate(QStringLiteral("Program already running")),
+                            RDLanguage::translate(QStringLiteral("OK")), RDLanguage::translate(QStringLiteral("Cancel")));
+        return false;
+    }
+    m_lockHeld = true;
+    return true;
+}
+
+void Sonaris::checkCaptureDriver()
+{
+    if (RDSystemNetwork::isInstalled(QLatin1String(kCaptureDriverName)))
+        return;
+    const int answer =
+        SonarisPrompt::show(SonarisPrompt::kInformation, RDLanguage::translate(QStringLiteral("Please install npcap first")),
+                            RDLanguage::translate(QStringLiteral("Install")), RDLanguage::translate(QStringLiteral("Cancel")));
+    if (answer != SonarisPrompt::kYes)
+        return;
+    const QString installer = appPath(kCaptureDriverInstaller);
+    if (!QFileInfo(installer).isFile()) {
+        qWarning("No driver installer at %s", qUtf8Printable(installer));
+        return;
+    }
+    // The operator asked for it: wait for the installer as long as it runs.
+    const int code = QProcess::execute(installer, QStringList());
+    qWarning("%s ended with %d", qUtf8Printable(installer), code);
+}
+
+void Sonaris::purgeOldLogs()
+{
+    const QString folder = appPath("log");
+    makeFolder(folder);
+    purgeLogFolder(folder, QDate::currentDate());
+    RDLog::instance()->init(folder.toStdString(), 0);
+    m_loggerOpen = true;
+}
+
+int Sonaris::purgeLogFolder(const QString& folder, const QDate& today)
+{
+    int removed = 0;
+    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.log")}, QDir::Files);
+    for (const QFileInfo& file : files) {
+        const QDateTime stamp = QDateTime::fromString(file.completeBaseName(), QLatin1String(kLogDateFormat));
+        if (!stamp.isValid() || stamp.date().daysTo(today) <= kLogKeepDays)
+            continue;
+        if (QFile::remove(file.absoluteFilePath())) {
+            qDebug().noquote() << "remove" << file.fileName();
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+void Sonaris::initLanguage()
+{
+    RDLanguage::setLanguagePath(appPath("language"));
+    QString name = language();
+    if (name.isEmpty())
+        name = QLatin1String(SonarisSettings::kDefaultLanguage);
+    RDLanguage::initLanguage(name);
+}
+
+void Sonaris::initDatabases()
+{
+    {
+        ZvDB db;
+        db.checkUpgrade();
+        db.initDefaults();
+    }
+    {
+        ZvDBLog log;
+        log.checkUpgrade();
+    }
+}
+
+void Sonaris::configureHttpServer()
+{
+    RDHttpServerConfigure configure = m_httpServer->configure();
+    configure.port = httpPort();
+    configure.maxClients = kHttpMaxClients;
+    m_httpServer->setConfigure(configure);
+    m_httpServer->setObserver(this);
+}
+
+int Sonaris::restartHttpServer()
+{
+    if (!m_httpServer)
+        return -1;
+    m_httpServer->stop();
+    configureHttpServer();
+    return m_httpServer->start();
+}
+
+void Sonaris::stopHttpServer()
+{
+    if (m_httpServer)
+        m_httpServer->stop();
+}
+
+bool Sonaris::updateApiServer(bool enable, int port)
+{
+    // Plug in here: the WebSocket server (kept when it listens on that port already, else
+    // stopped and, when enabled, started on "0.0.0.0":port).
+    Q_UNUSED(enable);
+    Q_UNUSED(port);
+    return false;
+}
+
+bool Sonaris::updateVexaCode(bool enable, const QString& code)
+{
+    // Plug in here: the P2P server (stopped, then started under the code's UID when enabled).
+    Q_UNUSED(enable);
+    Q_UNUSED(code);
+    return false;
+}
+
+void Sonaris::updateAuth(bool enable, const QString& username, const QString& password)
+{
+    const QString digest = authDigest(password);
+    // Plug in here: VexaServer::setAuth(enable, username, digest) on the P2P server, then on the
+    // WebSocket server.
+    Q_UNUSED(enable);
+    Q_UNUSED(username);
+    Q_UNUSED(digest);
+}
+
+QString Sonaris::authDigest(const QString& password)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(password.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+bool Sonaris::onOwnThread() const
+{
+    return QThread::currentThread() == thread();
+}
+
+int Sonaris::setting(const QString& key, QString& value)
+{
+    value.clear();
+    if (onOwnThread())
+        return m_db->getSetting(key, value);
+    ZvDB db;
+    return db.getSetting(key, value);
+}
+
+void Sonaris::setSetting(const QString& key, const QString& value)
+{
+    if (onOwnThread()) {
+        m_db->setSetting(key, value);
+        return;
+    }
+    ZvDB db;
+    db.setSetting(key, value);
+}
+
+int Sonaris::intSetting(const char* key)
+{
+    return SonarisSettings::flagValue(textSetting(key));
+}
+
+int Sonaris::portSetting(const char* key, int defaultPort)
+{
+    return SonarisSettings::portValue(textSetting(key), defaultPort);
+}
+
+QString Sonaris::textSetting(const char* key)
+{
+    QString value;
+    setting(QLatin1String(key), value);
+    return value;
+}
+
+void Sonaris::setIntSetting(const char* key, int value)
+{
+    setSetting(QLatin1String(key), QString::number(value));
+}
+
+int Sonaris::apiEnable() { return intSetting(SonarisSettings::kApiEnable); }
+int Sonaris::apiPort() { return portSetting(SonarisSettings::kApiPort, SonarisSettings::kDefaultApiPort); }
+int Sonaris::authEnable() { return intSetting(SonarisSettings::kAuthEnable); }
+QString Sonaris::authPassword() { return textSetting(SonarisSettings::kAuthPassword); }
+QString Sonaris::authUsername() { return textSetting(SonarisSettings::kAuthUsername); }
+int Sonaris::autoRun() { return intSetting(SonarisSettings::kAutoRun); }
+int Sonaris::httpPort() { return portSetting(SonarisSettings::kHttpPort, SonarisSettings::kDefaultHttpPort); }
+QString Sonaris::language() { return textSetting(SonarisSettings::kLanguage); }
+int Sonaris::sipPort() { return portSetting(SonarisSettings::kSipPort, SonarisSettings::kDefaultSipPort); }
+QString Sonaris::vexaCode() { return textSetting(SonarisSettings::kVexaCode); }
+int Sonaris::vexaCodeEnable() { return intSetting(SonarisSettings::kVexaCodeEnable); }
+QString Sonaris::installationId() { return textSetting(SonarisSettings::kInstallationId); }
+
+RDSystemNetwork Sonaris::network()
+{
+    return RDSystemNetwork::select(textSetting(SonarisSettings::kNetworkName));
+}
+
+void Sonaris::setApiEnable(int value) { setIntSetting(SonarisSettings::kApiEnable, value); }
+void Sonaris::setApiPort(int value) { setIntSetting(SonarisSettings::kApiPort, value); }
+void Sonaris::setAuthEnable(int value) { setIntSetting(SonarisSettings::kAuthEnable, value); }
+void Sonaris::setAuthPassword(const QString& value) { setSetting(QLatin1String(SonarisSettings::kAuthPassword), value); }
+void Sonaris::setAuthUsername(const QString& value) { setSetting(QLatin1String(SonarisSettings::kAuthUsername), value); }
+void Sonaris::setAutoRun(int value) { setIntSetting(SonarisSettings::kAutoRun, value); }
+void Sonaris::setHttpPort(int value) { setIntSetting(SonarisSettings::kHttpPort, value); }
+void Sonaris::setLanguage(const QString& value) { setSetting(QLatin1String(SonarisSettings::kLanguage), value); }
+void Sonaris::setNetworkName(const QString& value) { setSetting(QLatin1String(SonarisSettings::kNetworkName), value); }
+void Sonaris::setSipPort(int value) { setIntSetting(SonarisSettings::kSipPort, value); }
+void Sonaris::setVexaCode(const QString& value) { setSetting(QLatin1String(SonarisSettings::kVexaCode), value); }
+void Sonaris::setVexaCodeEnable(int value) { setIntSetting(SonarisSettings::kVexaCodeEnable, value); }
+
+void Sonaris::onRtpStarted(const RtpInfo& info)
+{
+    // Plug in here: ZvAPI's "RtpStarted" for info.id, through the P2P server, then WebSocket.
+    Q_UNUSED(info);
+}
+
+void Sonaris::onRtpStopped(const RtpInfo& info)
+{
+    // Plug in here: "RtpStopped", as above.
+    Q_UNUSED(info);
+}
+
+void Sonaris::onRtpInfoChanged(const RtpInfo& info)
+{
+    // Plug in here: "RtpInfoChanged", as above.
+    Q_UNUSED(info);
+}
+
+void Sonaris::onRequest(RDHttpStreamServer* server, RDHttpConnection* connection, RDHttpBaseRequest* request)
+{
+    if (!SonarisHttpApi::handles(request->path())) {
+        server->autoHandlerRequest(connection, request);
+        return;
+    }
+    RtpManager* manager = RtpManager::instance();
+    RDHttpTextResponse response;
+    if (!m_serving.load() || !manager) {
+        RDLOG("Http api request before start-up or during shutdown: %s", request->target().c_str());
+        response.setStatus(503);
+        response.setText(std::string());
+        connection->sendResponse(&response);
+        return;
+    }
+    const std::string body = SonarisHttpApi::answer(*manager, request->query());
+    RDLOG("Http api %s -> %s", request->target().c_str(), body.c_str());
+    response.setJson(body);
+    connection->sendResponse(&response);
+}
+
+void Sonaris::onImportBegin()
+{
+    if (m_db && m_db->isOpen())
+        m_db->close();
+}
+
+void Sonaris::onImportEnd()
+{
+    if (m_db)
+        m_db->open(QLatin1String(kConnectionName));
+}

@@ -1,0 +1,171 @@
+#pragma once
+
+#include "RDHttpStreamServerObserver.h"
+#include "RDSingleInstance.h"
+#include "RDSystemNetwork.h"
+#include "RtpEngineHost.h"
+#include "RtpManagerObserver.h"
+#include "ZvDBObserver.h"
+
+#include <QDate>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+class RDHttpStreamServer;
+class ZvDB;
+
+// The one application object: it starts the program as a whole, owns the long-lived servers,
+// keeps the GUI thread's own connection to the channel database, offers the settings, answers
+// "/api", and shuts everything down again. It lives on the GUI thread; main drives it:
+// createInstance, init, (event loop), shutdown, destroyInstance.
+//
+// Start-up and shutdown are two fixed sequences of steps. Each step that makes an object is
+// undone by shutdown only when the object exists, so a shutdown after a start-up that stopped
+// early (a second instance) touches nothing that was never made. The servers answer requests
+// only while everything that serves them exists: they start last and stop first.
+//
+// Where the servers still to come plug in (each an owned object, made in init, undone in
+// shutdown at the marked place): the device tool (ZAVeze), LAN discovery (VexaDiscovery), the
+// P2P server (TUTKServer), the WebSocket server (WSServer) and the JSON protocol (ZvAPI).
+class Sonaris : public QObject,
+                public RtpManagerObserver,
+                public RDHttpStreamServerObserver,
+                public ZvDBObserver,
+                public RtpEngineHost
+{
+public:
+    static constexpr const char* kOrganizationName = "Quorvel";
+    static constexpr const char* kApplicationName = "Quorvel Sonaris";
+    static constexpr const char* kVersion = "3.2.9";
+    // Overrides the application directory (where "database", "log", "crash", "language" and
+    // "winpcap" are looked for), so that tests and a second copy keep their own files.
+    static constexpr const char* kAppDirVariable = "SONARIS_APP_DIR";
+    // The most HTTP clients served at once; more wait for a free slot.
+    static constexpr int kHttpMaxClients = 20;
+    static constexpr int kLogKeepDays = 30;
+
+    // The process-wide instance: made and initialised on the GUI thread.
+    static Sonaris* createInstance();
+    // Null before createInstance and after destroyInstance.
+    static Sonaris* instance();
+    static void destroyInstance();
+
+    ~Sonaris() override;
+    Sonaris(const Sonaris&) = delete;
+    Sonaris& operator=(const Sonaris&) = delete;
+
+    // The start-up sequence: 0, or -1 when another instance runs (nothing has been started
+    // then). The arguments are not used.
+    int init(int argc, char** argv);
+    // Stops and deletes, in order, what init made. Safe after a failed init and when repeated.
+    void shutdown();
+
+    // The folder of the executable, or the one that SONARIS_APP_DIR names.
+    static QString applicationDir();
+
+    // Removes the "yyyyMMddHHmmss.log" files of the log folder dated more than 30 days before
+    // today, then opens this run's log file there.
+    void purgeOldLogs();
+    // The removal alone, for a given folder and day: the number of files removed. Files whose
+    // names are not such a date are kept.
+    static int purgeLogFolder(const QString& folder, const QDate& today);
+
+    // Restart helpers of the options pages (GUI thread). The HTTP server is one object for the
+    // whole run: stopping it leaves it in place for the channels' streams, restarting it reads
+    // "http port" again.
+    int restartHttpServer();
+    void stopHttpServer();
+    // Applies "api enable"/"api port" to the WebSocket server, and a connection code to the P2P
+    // server: whether the server is up afterwards (false without such a server).
+    bool updateApiServer(bool enable, int port);
+    bool updateVexaCode(bool enable, const QString& code);
+    void updateAuth(bool enable, const QString& username, const QString& password);
+    // What remote apps authenticate with: the lower-case hex MD5 of the password's UTF-8 bytes.
+    static QString authDigest(const QString& password);
+
+    // The server object (null before init made it and after shutdown).
+    std::shared_ptr<RDHttpStreamServer> httpServer() const { return m_httpServer; }
+
+    // Settings, from any thread: the GUI thread reads through the object's own connection, any
+    // other thread through a connection of its own for the one call.
+    int setting(const QString& key, QString& value);
+    void setSetting(const QString& key, const QString& value);
+
+    int apiEnable();
+    int apiPort();
+    int authEnable();
+    QString authPassword();
+    QString authUsername();
+    int autoRun();
+    int httpPort();
+    QString language();
+    RDSystemNetwork network() override;
+    int sipPort() override;
+    QString vexaCode();
+    int vexaCodeEnable();
+    QString installationId();
+
+    void setApiEnable(int value);
+    void setApiPort(int value);
+    void setAuthEnable(int value);
+    void setAuthPassword(const QString& value);
+    void setAuthUsername(const QString& value);
+    void setAutoRun(int value);
+    void setHttpPort(int value);
+    void setLanguage(const QString& value);
+    void setNetworkName(const QString& value);
+    void setSipPort(int value);
+    void setVexaCode(const QString& value);
+    void setVexaCodeEnable(int value);
+
+    // RtpManagerObserver: the notifications to remote apps (event thread of the manager).
+    void onRtpStarted(const RtpInfo& info) override;
+    void onRtpStopped(const RtpInfo& info) override;
+    void onRtpInfoChanged(const RtpInfo& info) override;
+
+    // RDHttpStreamServerObserver: "/api" (a connection thread of the HTTP server).
+    void onRequest(RDHttpStreamServer* server, RDHttpConnection* connection, RDHttpBaseRequest* request) override;
+
+    // ZvDBObserver: the import replaces the database file under the object's connection.
+    void onImportBegin() override;
+    void onImportEnd() override;
+
+    // RtpEngineHost: the channels' streams go to the one server.
+    std::shared_ptr<RDHttpStreamServer> httpStreamServer() override { return m_httpServer; }
+
+private:
+    Sonaris();
+
+    bool onOwnThread() const;
+    int intSetting(const char* key);
+    int portSetting(const char* key, int defaultPort);
+    QString textSetting(const char* key);
+    void setIntSetting(const char* key, int value);
+
+    void installCrashHandler();
+    bool takeInstanceLock();
+    void checkCaptureDriver();
+    void initLanguage();
+    void initDatabases();
+    void configureHttpServer();
+
+    RDSingleInstance m_instanceLock;
+    bool m_lockHeld = false;
+    std::unique_ptr<ZvDB> m_db;
+
+    // Owned servers and tools, made by init. Plug in here: ZAVeze, VexaDiscovery, TUTKServer,
+    // WSServer (in that order).
+    std::shared_ptr<RDHttpStreamServer> m_httpServer;
+
+    bool m_loggerOpen = false;
+    bool m_hostRegistered = false;
+    bool m_portManagerMade = false;
+    bool m_managerMade = false;
+    bool m_observing = false;
+    // True while everything a request needs exists (the channel manager; ZvAPI once it
+    // joins): requests that arrive outside that window are dropped.
+    std::atomic<bool> m_serving{false};
+};

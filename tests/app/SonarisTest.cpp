@@ -1,0 +1,343 @@
+// The application object in this process: settings, log purge, the start-up questions and the
+// start-up and shutdown sequences.
+#include "AppHttpClient.h"
+#include "AppRtpReceiver.h"
+#include "RDHttpStreamServer.h"
+#include "RtpEngineHost.h"
+#include "RtpManager.h"
+#include "RtpPortManager.h"
+#include "SingleInstanceLock.h"
+#include "Sonaris.h"
+#include "SonarisPrompt.h"
+#include "SonarisSettings.h"
+#include "TestSupport.h"
+#include "VDB.h"
+#include "ZvDB.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QCryptographicHash>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+// Answers every question with a set answer and keeps what was asked.
+class RecordingPrompt : public SonarisPrompt
+{
+public:
+    struct Question
+    {
+        Kind kind;
+        QString text;
+        QString yes;
+        QString no;
+    };
+
+    int ask(Kind kind, const QString& text, const QString& yesCaption, const QString& noCaption) override
+    {
+        questions.push_back({kind, text, yesCaption, noCaption});
+        return answer;
+    }
+
+    int answer = kNo;
+    std::vector<Question> questions;
+};
+
+// A folder of its own as the application directory, its own runtime directory for the
+// single-instance lock, free ports, and a recording prompt.
+class SonarisTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(m_runtime.isValid());
+        qputenv(Sonaris::kAppDirVariable, m_dir.path().toLocal8Bit());
+        m_oldRuntime = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+        SonarisPrompt::setInstance(&m_prompt);
+    }
+
+    void TearDown() override
+    {
+        if (Sonaris::instance()) {
+            Sonaris::instance()->shutdown();
+            Sonaris::destroyInstance();
+        }
+        SonarisPrompt::setInstance(nullptr);
+        qunsetenv(Sonaris::kAppDirVariable);
+        qunsetenv("SONARIS_FAKE_NO_CAPTURE_DRIVER");
+        qputenv("XDG_RUNTIME_DIR", m_oldRuntime);
+        VDB::setDataRoot(QString());
+    }
+
+    QString path(const QString& relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
+
+    // The object with the databases a first start-up makes, without starting anything.
+    Sonaris* createWithDatabase()
+    {
+        Sonaris* sonaris = Sonaris::createInstance();
+        ZvDB db;
+        db.checkUpgrade();
+        db.initDefaults();
+        return sonaris;
+    }
+
+    // Settings that keep a start-up off the ports of other runs.
+    void seedPorts(Sonaris* sonaris)
+    {
+        m_httpPort = TestSupport::freeTcpPort();
+        sonaris->setHttpPort(m_httpPort);
+        sonaris->setSipPort(AppRtpReceiver::freeEvenPort());
+    }
+
+    QTemporaryDir m_dir;
+    QTemporaryDir m_runtime;
+    QByteArray m_oldRuntime;
+    RecordingPrompt m_prompt;
+    int m_httpPort = 0;
+};
+
+TEST_F(SonarisTest, PortSettingsFallBackToTheirDefaults)
+{
+    Sonaris* sonaris = createWithDatabase();
+    const struct
+    {
+        const char* stored; // null: absent
+        int port;
+    } rows[] = {{"0", 9012}, {"-5", 9012}, {"abc", 9012}, {"70000", 9012}, {"", 9012}, {nullptr, 9012},
+                {"7000", 7000}, {"65535", 65535}, {"1", 1}};
+    for (const auto& row : rows) {
+        if (row.stored) {
+            sonaris->setSetting(QStringLiteral("api port"), QLatin1String(row.stored));
+        } else {
+            ASSERT_EQ(TestSupport::run(QStringLiteral("sqlite3"), {path(QStringLiteral("database/zv.db")),
+                                                                   QStringLiteral("delete from settings where key = 'api port';")})
+                          .exitCode,
+                      0);
+        }
+        EXPECT_EQ(sonaris->apiPort(), row.port) << (row.stored ? row.stored : "(absent)");
+    }
+    // The same rule for the other ports, each with its own default.
+    sonaris->setSetting(QStringLiteral("http port"), QStringLiteral("x"));
+    sonaris->setSetting(QStringLiteral("sip port"), QStringLiteral("99999"));
+    EXPECT_EQ(sonaris->httpPort(), 5262);
+    EXPECT_EQ(sonaris->sipPort(), 6832);
+}
+
+TEST_F(SonarisTest, FlagSettingsReadAsNumbers)
+{
+    Sonaris* sonaris = createWithDatabase();
+    const struct
+    {
+        const char* stored;
+        int value;
+    } rows[] = {{"", 0}, {"1", 1}, {"x", 0}, {"0", 0}, {"2", 2}};
+    for (const auto& row : rows) {
+        sonaris->setSetting(QStringLiteral("api enable"), QLatin1String(row.stored));
+        sonaris->setSetting(QStringLiteral("vexacode enable"), QLatin1String(row.stored));
+        EXPECT_EQ(sonaris->apiEnable(), row.value) << row.stored;
+        EXPECT_EQ(sonaris->vexaCodeEnable(), row.value) << row.stored;
+    }
+    EXPECT_EQ(sonaris->authEnable(), 0);
+    EXPECT_EQ(sonaris->autoRun(), 0);
+}
+
+TEST_F(SonarisTest, SettingWrittenOnGuiThreadIsReadOnWorker)
+{
+    Sonaris* sonaris = createWithDatabase();
+    sonaris->setHttpPort(6000);
+    sonaris->setAuthUsername(QStringLiteral("operator"));
+    int workerPort = 0;
+    QString workerUser;
+    QString workerConnection;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        workerPort = sonaris->httpPort();
+        workerUser = sonaris->authUsername();
+        // A write from the worker, read back on the GUI thread below.
+        sonaris->setLanguage(QStringLiteral("Deutsch"));
+    }));
+    worker->start();
+    ASSERT_TRUE(worker->wait(30000));
+    EXPECT_EQ(workerPort, 6000);
+    EXPECT_EQ(workerUser, QStringLiteral("operator"));
+    EXPECT_EQ(sonaris->language(), QStringLiteral("Deutsch"));
+    // The stored text, as sqlite3 sees it.
+    const TestSupport::Result stored = TestSupport::run(
+        QStringLiteral("sqlite3"), {path(QStringLiteral("database/zv.db")), QStringLiteral("select value from settings where key = 'http port';")});
+    EXPECT_EQ(stored.out, QByteArray("6000\n"));
+}
+
+TEST_F(SonarisTest, PurgeRemovesOnlyLogsOlderThanThirtyDays)
+{
+    const QString folder = path(QStringLiteral("log"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QStringList names = {QStringLiteral("20250101000000.log"), QStringLiteral("20250102235959.log"),
+                               QStringLiteral("notadate.log"), QStringLiteral("20251301000000.log"),
+                               QStringLiteral("20250101000000.txt"), QStringLiteral("2025010100000.log")};
+    for (const QString& name : names) {
+        QFile file(folder + QLatin1Char('/') + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    // 31 days after 1 January: that file goes; 2 January is 30 days back and stays.
+    EXPECT_EQ(Sonaris::purgeLogFolder(folder, QDate(2025, 2, 1)), 1);
+    QStringList left = QDir(folder).entryList(QDir::Files, QDir::Name);
+    EXPECT_EQ(left, (QStringList{QStringLiteral("2025010100000.log"), QStringLiteral("20250101000000.txt"),
+                                 QStringLiteral("20250102235959.log"), QStringLiteral("20251301000000.log"),
+                                 QStringLiteral("notadate.log")}));
+    EXPECT_EQ(Sonaris::purgeLogFolder(folder, QDate(2025, 2, 2)), 1);
+    EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/20250102235959.log")));
+}
+
+TEST_F(SonarisTest, SecondInstanceStopsBeforeAnythingStarts)
+{
+    SingleInstanceLock other(Sonaris::kApplicationName);
+    ASSERT_EQ(other.acquire(), SingleInstanceLock::Acquired);
+    qputenv("SONARIS_FAKE_NO_CAPTURE_DRIVER", "1");
+
+    Sonaris* sonaris = createWithDatabase();
+    EXPECT_EQ(sonaris->init(0, nullptr), -1);
+    ASSERT_EQ(m_prompt.questions.size(), 1u) << "the driver question comes after the lock";
+    EXPECT_EQ(m_prompt.questions[0].kind, SonarisPrompt::kWarning);
+    EXPECT_EQ(m_prompt.questions[0].text, QStringLiteral("Program already running"));
+    EXPECT_EQ(m_prompt.questions[0].yes, QStringLiteral("OK"));
+    EXPECT_EQ(m_prompt.questions[0].no, QStringLiteral("Cancel"));
+    EXPECT_FALSE(sonaris->httpServer());
+    EXPECT_EQ(RtpManager::instance(), nullptr);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("log"))));
+    sonaris->shutdown();
+    Sonaris::destroyInstance();
+}
+
+TEST_F(SonarisTest, StartsAndShutsDownInOrder)
+{
+    Sonaris* sonaris = createWithDatabase();
+    seedPorts(sonaris);
+    ASSERT_EQ(sonaris->init(0, nullptr), 0);
+    EXPECT_EQ(QCoreApplication::organizationName(), QStringLiteral("Quorvel"));
+    EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quorvel Sonaris"));
+    EXPECT_TRUE(QFileInfo(path(QStringLiteral("crash"))).isDir());
+    EXPECT_EQ(QDir(path(QStringLiteral("log"))).entryList(QDir::Files).size(), 1);
+    EXPECT_FALSE(sonaris->installationId().isEmpty());
+    ASSERT_NE(RtpManager::instance(), nullptr);
+    EXPECT_NE(RtpPortManager::instance(), nullptr);
+    // The channels' streams reach the one server through the host.
+    EXPECT_EQ(RtpEngineHost::currentHttpStreamServer(), sonaris->httpServer());
+    EXPECT_EQ(RtpEngineHost::currentSipPort(), sonaris->sipPort());
+
+    const auto t0 = std::chrono::steady_clock::now();
+    while (!AppHttpClient::isListening(m_httpPort) && TestSupport::msSince(t0) < 10000)
+        QThread::msleep(5);
+    const AppHttpClient::Reply reply = AppHttpClient::get(m_httpPort, "/api?action=stop&id=1");
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_EQ(reply.body, QByteArray(R"({"result":-1,"error":"rtp http api not enabled"})"));
+
+    const QString id = sonaris->installationId();
+    sonaris->shutdown();
+    EXPECT_EQ(RtpManager::instance(), nullptr);
+    EXPECT_EQ(RtpPortManager::instance(), nullptr);
+    EXPECT_EQ(RtpEngineHost::currentHttpStreamServer(), nullptr);
+    EXPECT_FALSE(sonaris->httpServer());
+    EXPECT_FALSE(AppHttpClient::isListening(m_httpPort));
+    // The lock is free again: a new start-up succeeds and keeps the installation id.
+    Sonaris::destroyInstance();
+    sonaris = createWithDatabase();
+    ASSERT_EQ(sonaris->init(0, nullptr), 0);
+    EXPECT_EQ(sonaris->installationId(), id);
+}
+
+TEST_F(SonarisTest, MissingDriverQuestionAndItsAnswers)
+{
+    qputenv("SONARIS_FAKE_NO_CAPTURE_DRIVER", "1");
+    const QString marker = path(QStringLiteral("installer-ran"));
+    const struct
+    {
+        int answer;
+        bool installer;
+        bool runs;
+    } rows[] = {{SonarisPrompt::kYes, true, true}, {SonarisPrompt::kNo, true, false},
+                {SonarisPrompt::kCancel, true, false}, {SonarisPrompt::kYes, false, false}};
+    for (const auto& row : rows) {
+        QFile::remove(marker);
+        QDir(path(QStringLiteral("winpcap"))).removeRecursively();
+        if (row.installer) {
+            ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("winpcap"))));
+            QFile script(path(QStringLiteral("winpcap/npcap-1.75.exe")));
+            ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\n[ $# -eq 0 ] && touch '" + marker.toLocal8Bit() + "'\n");
+            script.close();
+            script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
+        m_prompt.questions.clear();
+        m_prompt.answer = row.answer;
+        Sonaris* sonaris = createWithDatabase();
+        seedPorts(sonaris);
+        // Start-up goes on whatever the answer.
+        EXPECT_EQ(sonaris->init(0, nullptr), 0);
+        ASSERT_EQ(m_prompt.questions.size(), 1u);
+        EXPECT_EQ(m_prompt.questions[0].kind, SonarisPrompt::kInformation);
+        EXPECT_EQ(m_prompt.questions[0].text, QStringLiteral("Please install npcap first"));
+        EXPECT_EQ(m_prompt.questions[0].yes, QStringLiteral("Install"));
+        EXPECT_EQ(m_prompt.questions[0].no, QStringLiteral("Cancel"));
+        // The installer has ended by the time start-up goes on.
+        EXPECT_EQ(QFileInfo::exists(marker), row.runs) << row.answer << " " << row.installer;
+        sonaris->shutdown();
+        Sonaris::destroyInstance();
+    }
+}
+
+TEST_F(SonarisTest, DefaultAnswersLetTheProgramGoOnOrEnd)
+{
+    SonarisPrompt::setInstance(nullptr);
+    EXPECT_EQ(SonarisPrompt::show(SonarisPrompt::kWarning, QStringLiteral("Program already running"), QStringLiteral("OK"),
+                                  QStringLiteral("Cancel")),
+              SonarisPrompt::kNo);
+    EXPECT_EQ(SonarisPrompt::show(SonarisPrompt::kInformation, QStringLiteral("Please install npcap first"),
+                                  QStringLiteral("Install"), QStringLiteral("Cancel")),
+              SonarisPrompt::kNo);
+    EXPECT_EQ(SonarisPrompt::show(SonarisPrompt::kInformation, QStringLiteral("Done"), QStringLiteral("OK"), QString()),
+              SonarisPrompt::kYes);
+}
+
+TEST_F(SonarisTest, RestartMovesTheOneHttpServerToTheNewPort)
+{
+    Sonaris* sonaris = createWithDatabase();
+    seedPorts(sonaris);
+    ASSERT_EQ(sonaris->init(0, nullptr), 0);
+    const std::shared_ptr<RDHttpStreamServer> server = sonaris->httpServer();
+    const auto listening = [](int port) {
+        const auto t0 = std::chrono::steady_clock::now();
+        while (!AppHttpClient::isListening(port) && TestSupport::msSince(t0) < 10000)
+            QThread::msleep(5);
+        return AppHttpClient::isListening(port);
+    };
+    ASSERT_TRUE(listening(m_httpPort));
+
+    sonaris->stopHttpServer();
+    EXPECT_FALSE(AppHttpClient::isListening(m_httpPort));
+    EXPECT_EQ(sonaris->httpServer(), server) << "stopped, the server stays for the channels' streams";
+    const int newPort = TestSupport::freeTcpPort();
+    sonaris->setHttpPort(newPort);
+    EXPECT_EQ(sonaris->restartHttpServer(), 0);
+    EXPECT_EQ(sonaris->httpServer(), server);
+    EXPECT_TRUE(listening(newPort));
+    EXPECT_FALSE(AppHttpClient::isListening(m_httpPort));
+}
+
+TEST_F(SonarisTest, AuthDigestIsLowerCaseHexMd5OfUtf8)
+{
+    EXPECT_EQ(Sonaris::authDigest(QString()), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+    EXPECT_EQ(Sonaris::authDigest(QStringLiteral("admin")), QStringLiteral("21232f297a57a5a743894a0e4a801fc3"));
+    EXPECT_EQ(Sonaris::authDigest(QString::fromUtf8("p\xc3\xa4ss")),
+              QString::fromLatin1(QCryptographicHash::hash("p\xc3\xa4ss", QCryptographicHash::Md5).toHex()));
+}
+
+} // namespace
