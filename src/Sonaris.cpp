@@ -1,5 +1,6 @@
 #include "Sonaris.h"
 
+#include "QBreakpadHandler.h"
 #include "RDHttpBaseRequest.h"
 #include "RDHttpConnection.h"
 #include "RDHttpStreamServer.h"
@@ -12,6 +13,7 @@
 #include "SonarisPrompt.h"
 #include "SonarisSettings.h"
 #include "VDB.h"
+#include "ZAVeze.h"
 #include "ZvDB.h"
 #include "ZvDBLog.h"
 
@@ -110,9 +112,13 @@ int Sonaris::init(int argc, char** argv)
     initLanguage();
     initDatabases();
 
-    // Plug in here, in this order: the device tool (ZAVeze on network(), started), LAN discovery
-    // (VexaDiscovery on network().ip(), started), the P2P server and the WebSocket server (both
-    // made with this object as observer, not started: only the steps at the end start them).
+    m_deviceTool = std::make_unique<ZAVeze>();
+    m_deviceTool->setNetwork(network());
+    m_deviceTool->start();
+
+    // Plug in here, in this order: LAN discovery (VexaDiscovery on network().ip(), started), the
+    // P2P server and the WebSocket server (both made with this object as observer, not started:
+    // only the steps at the end start them).
 
     // The HTTP server exists from here on, so that the channel manager's streams always find
     // it; it is started last.
@@ -169,7 +175,10 @@ void Sonaris::shutdown()
     }
 
     m_httpServer.reset();
-    // Plug in here: stop and delete the device tool.
+    if (m_deviceTool) {
+        m_deviceTool->stop();
+        m_deviceTool.reset();
+    }
     if (m_loggerOpen) {
         RDLOG("Shutdown done");
         RDLog::instance()->close();
@@ -183,9 +192,7 @@ void Sonaris::shutdown()
 
 void Sonaris::installCrashHandler()
 {
-    const QString folder = appPath("crash");
-    if (!makeFolder(folder))
-        qWarning("Cannot create the crash folder %s", qUtf8Printable(folder));
+    QBreakpadHandler::instance()->setDumpPath(appPath("crash"));
 }
 
 bool Sonaris::takeInstanceLock()

@@ -15,6 +15,7 @@
 #include <memory>
 
 class RDHttpStreamServer;
+class ZAVeze;
 class ZvDB;
 
 // The one application object: it starts the program as a whole, owns the long-lived servers,
@@ -28,8 +29,8 @@ class ZvDB;
 // only while everything that serves them exists: they start last and stop first.
 //
 // Where the servers still to come plug in (each an owned object, made in init, undone in
-// shutdown at the marked place): the device tool (ZAVeze), LAN discovery (VexaDiscovery), the
-// P2P server (TUTKServer), the WebSocket server (WSServer) and the JSON protocol (ZvAPI).
+// shutdown at the marked place): LAN discovery (VexaDiscovery), the P2P server (TUTKServer), the
+// WebSocket server (WSServer) and the JSON protocol (ZvAPI).
 class Sonaris : public QObject,
                 public RtpManagerObserver,
                 public RDHttpStreamServerObserver,
@@ -88,6 +89,9 @@ public:
 
     // The server object (null before init made it and after shutdown).
     std::shared_ptr<RDHttpStreamServer> httpServer() const { return m_httpServer; }
+    // The LAN device tool, on the adapter of "network name" (null before init and after
+    // shutdown). Its commands run on worker threads; start, stop and setNetwork on this thread.
+    ZAVeze* deviceTool() const { return m_deviceTool.get(); }
 
     // Settings, from any thread: the GUI thread reads through the object's own connection, any
     // other thread through a connection of its own for the one call.
@@ -156,8 +160,9 @@ private:
     bool m_lockHeld = false;
     std::unique_ptr<ZvDB> m_db;
 
-    // Owned servers and tools, made by init. Plug in here: ZAVeze, VexaDiscovery, TUTKServer,
-    // WSServer (in that order).
+    // Owned servers and tools, made by init. Plug in here: VexaDiscovery, TUTKServer, WSServer
+    // (in that order).
+    std::unique_ptr<ZAVeze> m_deviceTool;
     std::shared_ptr<RDHttpStreamServer> m_httpServer;
 
     bool m_loggerOpen = false;

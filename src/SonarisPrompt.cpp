@@ -3,7 +3,6 @@
 #include "RDLog.h"
 
 #include <atomic>
-#include <cstdio>
 
 namespace {
 
@@ -26,10 +25,8 @@ int SonarisPrompt::show(Kind kind, const QString& text, const QString& yesCaptio
     SonarisPrompt* prompt = g_prompt.load();
     const int answer = prompt ? prompt->ask(kind, text, yesCaption, noCaption) : (noCaption.isEmpty() ? kYes : kNo);
     const QString chosen = answer == kYes ? yesCaption : answer == kNo ? noCaption : QStringLiteral("(closed)");
-    // The log may not be open yet (a second instance asks before it starts), so stderr too.
-    std::fprintf(stderr, "%s [%s] -> %s\n", qUtf8Printable(text),
-                 qUtf8Printable(yesCaption + (noCaption.isEmpty() ? QString() : QStringLiteral("/") + noCaption)),
-                 qUtf8Printable(chosen));
+    // The log echoes to standard error also before its file is open (a second instance asks
+    // before it opens one).
     RDLOG("%s -> %s", qUtf8Printable(text), qUtf8Printable(chosen));
     return answer;
 }

@@ -34,8 +34,8 @@ public:
     static void setInstance(SonarisPrompt* prompt);
     static SonarisPrompt* instance();
 
-    // Asks through the installed prompt. Every question is also written to the log and to
-    // standard error, so that a run without a display still says what it was asked; without a
-    // prompt the answer is kNo when there is a second button, else kYes.
+    // Asks through the installed prompt. Every question and its answer are also written to the
+    // log (echoed to standard error), so that a run without a display still says what it was
+    // asked; without a prompt the answer is kNo when there is a second button, else kYes.
     static int show(Kind kind, const QString& text, const QString& yesCaption, const QString& noCaption);
 };

@@ -1,5 +1,6 @@
 #include "RDThreadPrivate.h"
 
+#include "CrashWriter.h"
 #include "RDThread.h"
 
 #include <pthread.h>
@@ -55,6 +56,9 @@ void RDThreadPrivate::body()
             --n;
         pthread_setname_np(pthread_self(), utf8.left(n).constData());
     }
+    // A stack for the crash handler: a worker that overflows its own stack still gets a report.
+    CrashWriter::prepareThread();
     m_owner->run();
+    CrashWriter::releaseThread();
     m_running.store(false, std::memory_order_release);
 }

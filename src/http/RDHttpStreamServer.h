@@ -76,6 +76,8 @@ private:
     // Accept thread.
     void acceptLoop(RDHttpStreamServerThread* thread);
     bool waitForSlot(RDHttpStreamServerThread* thread, int maxClients);
+    // Any thread: ends the accept loop's wait (after its stop flag is raised).
+    void wakeAccept();
     void reapClientsLocked();
     void closeClients();
     // Client threads: attach under the stream-list lock, so that a removal either finds the
@@ -101,5 +103,8 @@ private:
     // handler asking for it cannot wait on a stop that waits for that handler.
     std::mutex m_lifeMutex;
     RDHttpStreamServerThread* m_thread = nullptr;
+    // The accept loop's listening socket while it listens, for wakeAccept.
+    std::mutex m_listenMutex;
+    RDTcpSocketServer* m_listenSocket = nullptr;
     std::atomic<bool> m_started{false};
 };

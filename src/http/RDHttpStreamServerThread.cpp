@@ -10,6 +10,7 @@ RDHttpStreamServerThread::RDHttpStreamServerThread(RDHttpStreamServer* server) :
 void RDHttpStreamServerThread::stop()
 {
     RDThread::stop();
+    m_server->wakeAccept();
 }
 
 void RDHttpStreamServerThread::run()

@@ -11,9 +11,9 @@ public:
     explicit RDHttpStreamServerThread(RDHttpStreamServer* server);
     ~RDHttpStreamServerThread() override = default;
 
-    // Raises the stop flag only: the accept loop notices within a millisecond and closes the
-    // connections and the listening socket itself, so no descriptor is closed by a thread
-    // that does not own it.
+    // Raises the stop flag and wakes the accept loop's wait (a shutdown of the listening
+    // socket, never a close): the loop closes the connections and the listening socket itself,
+    // so no descriptor is closed by a thread that does not own it.
     void stop() override;
 
     // Stop-aware pause for the accept loop.

@@ -2,6 +2,7 @@
 // a user or a service manager does, with curl, ffmpeg and sqlite3 as its peers.
 #include "AppHttpClient.h"
 #include "AppRtpReceiver.h"
+#include "CrashWriter.h"
 #include "SonarisRun.h"
 #include "TestAudio.h"
 #include "TestSupport.h"
@@ -170,6 +171,29 @@ TEST_F(SonarisProcessTest, SecondInstanceIsRefusedWithoutLogOrPort)
 
     first.signal(SIGTERM);
     EXPECT_EQ(first.waitForExit(), 0);
+}
+
+// A fatal signal in the running program leaves one report in its crash folder.
+TEST_F(SonarisProcessTest, FatalSignalLeavesOneCrashReport)
+{
+    if (CrashWriter::underSanitizer())
+        GTEST_SKIP() << "the sanitizer owns the fatal signals in this build";
+    SonarisRun run;
+    ASSERT_TRUE(run.isValid());
+    startOn(run);
+    run.signal(SIGSEGV);
+    EXPECT_EQ(run.waitForExit(), -1000) << "ended by the signal";
+    const QStringList reports = QDir(run.path(QStringLiteral("crash"))).entryList({QStringLiteral("*.dmp")}, QDir::Files);
+    ASSERT_EQ(reports.size(), 1);
+    QFile report(run.path(QStringLiteral("crash/")) + reports[0]);
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const QByteArray text = report.readAll();
+    EXPECT_TRUE(text.startsWith("Quorvel Sonaris 3.2.9 crash report\ndump id: " + reports[0].chopped(4).toLatin1()));
+    EXPECT_TRUE(text.contains("(SIGSEGV)"));
+    EXPECT_TRUE(text.contains("maps:\n"));
+    EXPECT_TRUE(run.output().contains("Succeed to write minidump, dump path: " + run.path(QStringLiteral("crash/")).toLocal8Bit() +
+                                      reports[0].chopped(4).toLatin1()))
+        << run.output().right(3000).toStdString();
 }
 
 class SonarisSignalTest : public SonarisProcessTest, public ::testing::WithParamInterface<int>

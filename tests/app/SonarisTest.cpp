@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 #include "VDB.h"
 #include "ZvDB.h"
+#include "ZAVeze.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -25,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 namespace {
@@ -158,15 +160,14 @@ TEST_F(SonarisTest, SettingWrittenOnGuiThreadIsReadOnWorker)
     sonaris->setAuthUsername(QStringLiteral("operator"));
     int workerPort = 0;
     QString workerUser;
-    QString workerConnection;
-    std::unique_ptr<QThread> worker(QThread::create([&] {
+    // A std::thread, whose join ThreadSanitizer sees (a QThread wait it does not).
+    std::thread worker([&] {
         workerPort = sonaris->httpPort();
         workerUser = sonaris->authUsername();
         // A write from the worker, read back on the GUI thread below.
         sonaris->setLanguage(QStringLiteral("Deutsch"));
-    }));
-    worker->start();
-    ASSERT_TRUE(worker->wait(30000));
+    });
+    worker.join();
     EXPECT_EQ(workerPort, 6000);
     EXPECT_EQ(workerUser, QStringLiteral("operator"));
     EXPECT_EQ(sonaris->language(), QStringLiteral("Deutsch"));
@@ -174,6 +175,25 @@ TEST_F(SonarisTest, SettingWrittenOnGuiThreadIsReadOnWorker)
     const TestSupport::Result stored = TestSupport::run(
         QStringLiteral("sqlite3"), {path(QStringLiteral("database/zv.db")), QStringLiteral("select value from settings where key = 'http port';")});
     EXPECT_EQ(stored.out, QByteArray("6000\n"));
+}
+
+// An import replaces the database file under the object's own connection: it closes the
+// connection before and opens it again after, and reads and writes go on through it.
+TEST_F(SonarisTest, ImportReopensTheOwnConnection)
+{
+    Sonaris* sonaris = createWithDatabase();
+    sonaris->setHttpPort(6001);
+    const QString exported = path(QStringLiteral("export.db"));
+    ASSERT_TRUE(ZvDB::exportTo(exported));
+    sonaris->setHttpPort(7002);
+    ASSERT_EQ(sonaris->httpPort(), 7002);
+
+    ASSERT_TRUE(ZvDB::importFrom(exported));
+    EXPECT_EQ(sonaris->httpPort(), 6001);
+    sonaris->setHttpPort(6003);
+    const TestSupport::Result stored = TestSupport::run(
+        QStringLiteral("sqlite3"), {path(QStringLiteral("database/zv.db")), QStringLiteral("select value from settings where key = 'http port';")});
+    EXPECT_EQ(stored.out, QByteArray("6003\n"));
 }
 
 TEST_F(SonarisTest, PurgeRemovesOnlyLogsOlderThanThirtyDays)
@@ -211,6 +231,7 @@ TEST_F(SonarisTest, SecondInstanceStopsBeforeAnythingStarts)
     EXPECT_EQ(m_prompt.questions[0].yes, QStringLiteral("OK"));
     EXPECT_EQ(m_prompt.questions[0].no, QStringLiteral("Cancel"));
     EXPECT_FALSE(sonaris->httpServer());
+    EXPECT_EQ(sonaris->deviceTool(), nullptr);
     EXPECT_EQ(RtpManager::instance(), nullptr);
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("log"))));
     sonaris->shutdown();
@@ -232,6 +253,10 @@ TEST_F(SonarisTest, StartsAndShutsDownInOrder)
     // The channels' streams reach the one server through the host.
     EXPECT_EQ(RtpEngineHost::currentHttpStreamServer(), sonaris->httpServer());
     EXPECT_EQ(RtpEngineHost::currentSipPort(), sonaris->sipPort());
+    // The device tool runs on the chosen adapter.
+    ASSERT_NE(sonaris->deviceTool(), nullptr);
+    EXPECT_TRUE(sonaris->deviceTool()->isRunning());
+    EXPECT_EQ(sonaris->deviceTool()->network().name(), sonaris->network().name());
 
     const auto t0 = std::chrono::steady_clock::now();
     while (!AppHttpClient::isListening(m_httpPort) && TestSupport::msSince(t0) < 10000)
@@ -246,6 +271,7 @@ TEST_F(SonarisTest, StartsAndShutsDownInOrder)
     EXPECT_EQ(RtpPortManager::instance(), nullptr);
     EXPECT_EQ(RtpEngineHost::currentHttpStreamServer(), nullptr);
     EXPECT_FALSE(sonaris->httpServer());
+    EXPECT_EQ(sonaris->deviceTool(), nullptr);
     EXPECT_FALSE(AppHttpClient::isListening(m_httpPort));
     // The lock is free again: a new start-up succeeds and keeps the installation id.
     Sonaris::destroyInstance();

@@ -18,8 +18,8 @@ public:
     RtpPortManagerScope& operator=(const RtpPortManagerScope&) = delete;
 
     // Test programs run side by side, and each allocator starts at the first port of the range:
-    // a port one program probed free can be bound by another before it is used (a call's media
-    // binds only when the ACK comes). Each program moves on to a stretch of its own.
+    // a port one program probed free can be bound by another before a channel session binds it.
+    // Each program moves on to a stretch of its own.
     static void spread()
     {
         RtpPortManager* ports = RtpPortManager::instance();

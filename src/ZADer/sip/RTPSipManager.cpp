@@ -20,6 +20,7 @@ RTPSipManager::RTPSipManager() = default;
 
 RTPSipManager::~RTPSipManager()
 {
+    dropWaiting();
     // While this part still exists: the agent's threads call its overrides until they stop.
     SipManager::uninit();
 }
@@ -51,17 +52,20 @@ int RTPSipManager::init(int port, int transport)
 
 void RTPSipManager::uninit()
 {
+    dropWaiting();
     SipManager::uninit();
 }
 
 int RTPSipManager::restart(int port)
 {
+    dropWaiting();
     SipManager::uninit();
     return SipManager::init(port, 0);
 }
 
 void RTPSipManager::unregisterAll()
 {
+    dropWaiting();
     SipManager::unregisterAll();
 }
 
@@ -72,9 +76,14 @@ int RTPSipManager::port()
 
 bool RTPSipManager::addChannel(const RtpInfo& info)
 {
-    SipAccountInfo account;
-    if (!accountFromRecord(info, &account))
+    if (!accountFromRecord(info, nullptr))
         return false;
+    // The old account's Expires 0 carries the same Contact as the new REGISTER: sent after it,
+    // it would remove the binding just made. So the record waits until the old one is gone.
+    {
+        std::lock_guard<std::mutex> guard(m_waitingMutex);
+        m_waiting[info.id] = info;
+    }
     for (const auto& channel : channels()) {
         if (!channel->isId(info.id))
             continue;
@@ -84,6 +93,28 @@ bool RTPSipManager::addChannel(const RtpInfo& info)
         if (channel->state() == SipChannel::Unregistered)
             SipManager::removeChannel(channel);
     }
+    registerWaiting(info.id);
+    return true;
+}
+
+bool RTPSipManager::registerWaiting(int id)
+{
+    RtpInfo info;
+    {
+        std::lock_guard<std::mutex> guard(m_waitingMutex);
+        const auto waiting = m_waiting.find(id);
+        if (waiting == m_waiting.end())
+            return false;
+        for (const auto& channel : channels()) {
+            if (channel->isId(id) && channel->state() == SipChannel::Unregistering)
+                return false;
+        }
+        info = waiting->second;
+        m_waiting.erase(waiting);
+    }
+    SipAccountInfo account;
+    if (!accountFromRecord(info, &account))
+        return false;
     t_adding = &info;
     const std::shared_ptr<SipChannel> channel = SipManager::addChannel(account);
     t_adding = nullptr;
@@ -94,8 +125,30 @@ bool RTPSipManager::addChannel(const RtpInfo& info)
     return true;
 }
 
+void RTPSipManager::dropWaiting()
+{
+    std::lock_guard<std::mutex> guard(m_waitingMutex);
+    m_waiting.clear();
+}
+
+void RTPSipManager::onChannelUnregistered(const Channel& channel, const SipAccountInfo& account)
+{
+    SipManager::onChannelUnregistered(channel, account);
+    registerWaiting(account.id);
+}
+
+void RTPSipManager::onChannelUnregisterFailed(const Channel& channel, const SipAccountInfo& account)
+{
+    SipManager::onChannelUnregisterFailed(channel, account);
+    registerWaiting(account.id);
+}
+
 bool RTPSipManager::removeChannel(const RtpInfo& info)
 {
+    {
+        std::lock_guard<std::mutex> guard(m_waitingMutex);
+        m_waiting.erase(info.id);
+    }
     std::shared_ptr<SipChannel> channel = channelById(info.id);
     if (!channel)
         return false;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "RtpInfo.h"
 #include "RtpManagerSip.h"
 #include "SipManager.h"
+
+#include <map>
+#include <mutex>
 
 class RTPSipChannel;
 
@@ -9,6 +13,8 @@ class RTPSipChannel;
 // 1 or more becomes a SIP account, every accepted incoming call on such an account is rung and
 // answered, and the call's audio plays on the channel (source kind 64) through the call's
 // audio source. The channel manager owns the one instance and reaches it as its RtpManagerSip.
+// A record added again while its old account is still listed waits until that account's
+// unregistration is answered or given up, so that the registrar sees the Expires 0 first.
 //
 // Locks: findCallSource and endCalls run under the channel manager's locks; they take only the
 // agent's own (channel list, then a channel's, then a call's) and never call the manager.
@@ -42,8 +48,22 @@ public:
     // SipManager
     std::shared_ptr<SipChannel> createChannel(const SipAccountInfo& account) override;
     void onCallIncoming(const Channel& channel, const Call& call) override;
+    // An old account of a record added again has left: the record registers now.
+    void onChannelUnregistered(const Channel& channel, const SipAccountInfo& account) override;
+    void onChannelUnregisterFailed(const Channel& channel, const SipAccountInfo& account) override;
 
 protected:
+    // Registers the record waiting for id when no account of that id is still unregistering;
+    // whether it did.
+    bool registerWaiting(int id);
+    void dropWaiting();
+
     // The adapter the application works on (setting "network name").
     std::string adapterAddress() override;
+
+private:
+    // Records added while an account of their id still unregisters, by id (the latest wins).
+    // Taken before the channel list.
+    std::mutex m_waitingMutex;
+    std::map<int, RtpInfo> m_waiting;
 };

@@ -11,6 +11,7 @@
 #include "SipNameAddr.h"
 #include "SipSdp.h"
 #include "SipStack.h"
+#include "RtpLayerSession.h"
 #include "RtpPortManager.h"
 
 #include <osipparser2/osip_parser.h>
@@ -19,6 +20,10 @@
 #include <arpa/inet.h>
 
 namespace {
+
+// The sockets of an answer are bound before the codec is chosen; the medium's session sets the
+// codec's clock when it starts.
+constexpr int kAnswerClockRate = 8000;
 
 int statusOf(const SipStackEvent* event)
 {
@@ -897,12 +902,22 @@ int SipChannel::prepareAnswer(SipMedia& audio, SipMedia& video, const SipMedia* 
             media.localPort = pair.running->localPort;
             continue;
         }
+        // A refused medium is answered with port 0 and binds nothing.
+        if (!media.hasLocalPayloads())
+            continue;
+        // Bound now, not at the ACK: the answer announces the port, and a port only probed free
+        // could be taken by another program before the media start.
         RtpPortManager* ports = RtpPortManager::instance();
-        media.localPort = ports ? ports->getFreePort() : 0;
-        if (media.localPort <= 0 && &media == &audio) {
-            RDLOG("no free RTP port for a call of channel %d", id());
-            return 503;
+        auto rtp = std::make_unique<RtpLayerSession>();
+        media.localPort = ports ? ports->openSession(*rtp, kAnswerClockRate, 0) : 0;
+        if (media.localPort <= 0) {
+            if (&media == &audio) {
+                RDLOG("no free RTP port for a call of channel %d", id());
+                return 503;
+            }
+            continue;
         }
+        media.boundRtp = std::move(rtp);
     }
     return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RtpLayerSession.h"
 #include "SipPayload.h"
 
 #include <cstdint>
@@ -19,6 +20,9 @@ public:
 
     int32_t localDirection = SendRecv;
     int32_t localPort = 0;
+    // The sockets of localPort, bound when the answer announcing it was built, so that no other
+    // program can take the port before the ACK starts the medium; its session takes them over.
+    std::unique_ptr<RtpLayerSession> boundRtp;
     SipPayloadList localPayloads; // what the agent offers or answers with
     std::shared_ptr<SipPayload> sendPayload; // chosen at media start
 

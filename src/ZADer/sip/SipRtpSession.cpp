@@ -41,7 +41,7 @@ bool isPowerOfTwo(uint64_t n)
 
 } // namespace
 
-SipRtpSession::SipRtpSession() = default;
+SipRtpSession::SipRtpSession() : m_rtp(std::make_unique<RtpLayerSession>()) {}
 
 SipRtpSession::~SipRtpSession()
 {
@@ -83,7 +83,15 @@ int SipRtpSession::start(const std::shared_ptr<SipMedia>& medium, int packetTime
     const SipPayload& send = *medium->sendPayload;
     m_clockRate = send.clockRate > 0 ? send.clockRate : 8000;
     m_ptime = packetTime < 1 ? kDefaultPacketTime : packetTime;
-    const int created = m_rtp.open(std::string(), medium->localPort, m_clockRate, 1, std::string(), m_ptime / 1000.0);
+    int created = 0;
+    if (medium->boundRtp && medium->boundRtp->isOpen() && medium->boundRtp->localPort() == medium->localPort) {
+        m_rtp = std::move(medium->boundRtp);
+        created = m_rtp->setClock(m_clockRate, m_ptime / 1000.0) == 0 ? 0 : RtpLayerSession::kErrorInvalidArgument;
+        if (created < 0)
+            m_rtp->byeAndClose();
+    } else {
+        created = m_rtp->open(std::string(), medium->localPort, m_clockRate, 1, std::string(), m_ptime / 1000.0);
+    }
     if (created < 0) {
         RDLOG("rtp session create %d", created);
         return -1;
@@ -129,20 +137,20 @@ void SipRtpSession::stop()
         m_sendThread = nullptr;
     }
     // The BYE goes to the destinations present now.
-    if (m_rtp.isOpen())
-        m_rtp.byeAndClose();
-    m_rtp.clearDestinations();
+    if (m_rtp->isOpen())
+        m_rtp->byeAndClose();
+    m_rtp->clearDestinations();
     m_medium.reset();
 }
 
 void SipRtpSession::setDestinationLocked(uint32_t address, int port)
 {
-    m_rtp.clearDestinations();
+    m_rtp->clearDestinations();
     m_targetAddress = 0;
     m_targetPort = 0;
     if (!address || port < 1 || port > 65534)
         return;
-    if (m_rtp.addDestination(ipv4Text(address), port) == 0) {
+    if (m_rtp->addDestination(ipv4Text(address), port) == 0) {
         m_targetAddress = address;
         m_targetPort = port;
     }
@@ -175,7 +183,7 @@ void SipRtpSession::doSend(RDThread* thread)
     double total = 0;
     while (!thread->isStop()) {
         const double now = RDThread::tickTime();
-        m_rtp.serviceRtcp(now);
+        m_rtp->serviceRtcp(now);
         if (start > now) {
             RDLOG("time error, reset send time");
             start = due = total = 0;
@@ -214,12 +222,12 @@ void SipRtpSession::sendFrame(const uint8_t* data, int size, int payloadType, do
     if (m_mediaType == SipMedia::Video) {
         SipH264::packetize(data, static_cast<size_t>(size), timestampIncrement(duration, m_clockRate),
                            [this](const uint8_t* payload, size_t length, bool marker, uint32_t increment) {
-                               m_rtp.sendPacket(payload, length, static_cast<uint8_t>(m_payloadType & 0x7F),
+                               m_rtp->sendPacket(payload, length, static_cast<uint8_t>(m_payloadType & 0x7F),
                                                 marker, increment);
                            });
         return;
     }
-    m_rtp.sendPacket(data, static_cast<size_t>(size), static_cast<uint8_t>(payloadType & 0x7F), false,
+    m_rtp->sendPacket(data, static_cast<size_t>(size), static_cast<uint8_t>(payloadType & 0x7F), false,
                      timestampIncrement(duration, m_clockRate));
 }
 
@@ -228,7 +236,7 @@ void SipRtpSession::doReceive(RDThread* thread)
     double lastData = RDThread::tickTime();
     RtpLayerPacket packets[RtpLayerSession::kDefaultReceiveCount];
     while (!thread->isStop()) {
-        const int count = m_rtp.receive(packets, RtpLayerSession::kDefaultReceiveCount);
+        const int count = m_rtp->receive(packets, RtpLayerSession::kDefaultReceiveCount);
         const double now = RDThread::tickTime();
         bool taken = false;
         for (int i = 0; i < count; ++i) {
@@ -248,7 +256,7 @@ void SipRtpSession::doReceive(RDThread* thread)
             continue;
         }
         if (count == 0)
-            m_rtp.waitReadable(kReceiveWaitMs);
+            m_rtp->waitReadable(kReceiveWaitMs);
     }
 }
 

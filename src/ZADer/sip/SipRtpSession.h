@@ -44,7 +44,8 @@ public:
     void setObserver(SipRtpSessionObserver* observer);
 
     // 0 when the session runs; -1 without a medium or send payload, or when the RTP session
-    // cannot be made (port taken, address not IPv4). packetTime < 1 means 20 ms.
+    // cannot be made (port taken, address not IPv4). packetTime < 1 means 20 ms. The sockets
+    // the medium bound at the answer are taken over; without them the local port is bound now.
     int start(const std::shared_ptr<SipMedia>& medium, int packetTime);
     // Stops both threads, sends the RTCP BYE and closes the session. No callback after it.
     void stop();
@@ -78,7 +79,7 @@ private:
     void deliver(const RtpLayerPacket& packet);
     void setDestinationLocked(uint32_t address, int port);
 
-    RtpLayerSession m_rtp;
+    std::unique_ptr<RtpLayerSession> m_rtp;
     SipH264::Assembler m_assembler;
 
     int m_ptime = kDefaultPacketTime;

@@ -103,6 +103,16 @@ void RtpLayerSession::closeSockets()
     m_rtcpSocket = -1;
 }
 
+int RtpLayerSession::setClock(int clockRate, double preTxDelay)
+{
+    if (clockRate <= 0 || !std::isfinite(preTxDelay) || preTxDelay < 0 || preTxDelay > 10)
+        return -1;
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    m_clockRate = clockRate;
+    m_preTxDelay = preTxDelay;
+    return 0;
+}
+
 int RtpLayerSession::open(const std::string& bindIp, int portBase, int clockRate, int ttl,
                           const std::string& mcastIfIp, double preTxDelay)
 {
@@ -149,6 +159,7 @@ int RtpLayerSession::open(const std::string& bindIp, int portBase, int clockRate
     std::lock_guard<std::mutex> lock(m_sendMutex);
     m_clockRate = clockRate;
     m_preTxDelay = preTxDelay;
+    m_localPort = portBase;
     m_interface = interfaceAddress;
     m_ssrc = randomWord();
     m_sequence = uint16_t(randomWord());

@@ -48,6 +48,12 @@ public:
     int open(const std::string& bindIp, int portBase, int clockRate, int ttl = 1,
              const std::string& mcastIfIp = std::string(), double preTxDelay = 0.0);
     bool isOpen() const { return m_open.load(std::memory_order_acquire); }
+    // The clock rate and pre-transmission delay of a session opened before its codec was known
+    // (a port announced in a SIP answer); before any thread uses the session. -1 when out of
+    // range (nothing changes).
+    int setClock(int clockRate, double preTxDelay);
+    // The RTP port bound, 0 when closed.
+    int localPort() const { return isOpen() ? m_localPort : 0; }
 
     // RTP goes to ip:port, RTCP to ip:port + 1. -1 for a bad address, a port outside 1..65534 or
     // a destination already present.
@@ -92,6 +98,7 @@ private:
     int m_rtcpSocket = -1;
     int m_clockRate = 8000;
     double m_preTxDelay = 0;
+    int m_localPort = 0;
     uint32_t m_interface = 0; // host order, 0 = any
     uint32_t m_ssrc = 0;
 

@@ -15,7 +15,10 @@
 
 #include <atomic>
 #include <memory>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -71,8 +74,10 @@ protected:
     std::string peerAddress() const { return "127.0.0.2:" + std::to_string(m_peer.port()); }
     std::string agentUri() const { return "sip:" + std::to_string(kAccount) + "@127.0.0.1:" + std::to_string(m_port); }
 
-    // Sends an INVITE (no body when sdp is empty) and returns its final answer.
-    Answer invite(const std::string& sdp, const std::string& user = "", const std::string& display = "")
+    // Sends an INVITE (no body when sdp is empty) and returns its final answer, acknowledged
+    // unless the test does that itself.
+    Answer invite(const std::string& sdp, const std::string& user = "", const std::string& display = "",
+                  bool ack = true)
     {
         const int n = ++m_count;
         Answer answer;
@@ -105,7 +110,8 @@ protected:
             answer.body = end == std::string::npos ? std::string() : datagram.text.substr(end + 4);
             break;
         }
-        acknowledge(answer);
+        if (ack)
+            acknowledge(answer);
         return answer;
     }
 
@@ -178,7 +184,46 @@ std::string summary(const std::string& body, int* audioPort)
     return text;
 }
 
+// Whether another program could bind UDP port on any address right now.
+bool canBind(int port)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(uint16_t(port));
+    const bool bound = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    if (fd >= 0)
+        close(fd);
+    return bound;
+}
+
 } // namespace
+
+// The port an answer announces is the call's from the 200 on: between the 200 and the ACK no
+// other program can bind its RTP or RTCP port, and the media start on it at the ACK. The end of
+// the call frees it.
+TEST_F(SipCallInviteTest, AnsweredPortIsHeldUntilTheAck)
+{
+    RtpPortManager::createInstance();
+    RtpPortManagerScope::spread();
+    auto channel = addAccount();
+    const Answer answer = invite(offer("m=audio 4000 RTP/AVP 0\r\n"), "", "", false);
+    ASSERT_EQ(answer.status, 200) << answer.message;
+    int port = 0;
+    summary(answer.body, &port);
+    ASSERT_GT(port, 0);
+    EXPECT_FALSE(canBind(port)) << "the RTP port is free between the 200 and the ACK";
+    EXPECT_FALSE(canBind(port + 1)) << "the RTCP port is free between the 200 and the ACK";
+    acknowledge(answer);
+    ASSERT_TRUE(m_manager.waitFor("started", 1, 3000));
+    ASSERT_EQ(channel->calls().size(), 1u);
+    ASSERT_NE(channel->calls()[0]->audioSession(), nullptr);
+    EXPECT_FALSE(canBind(port));
+    EXPECT_TRUE(hangUp(answer));
+    ASSERT_TRUE(m_manager.waitFor("removed", 1, 3000));
+    EXPECT_TRUE(canBind(port)) << "the port is given back when the call ends";
+
+}
 
 // Offers and what the agent answers: a 200 whose description libosip2 reads back, or 488.
 TEST_F(SipCallInviteTest, OfferTable)
@@ -262,8 +307,8 @@ TEST_F(SipCallInviteTest, RefusalsBeforeAnswer)
     auto channel = addAccount();
     const Answer first = invite(pcmu, "desk12", "Desk 12");
     ASSERT_EQ(first.status, 200);
-    // The channel lists the call just after the answer goes out.
-    ASSERT_TRUE(SipTestWait::until([&] { return channel->calls().size() == 1u; }, 2000));
+    // The channel lists the call once its observer has answered it, just after the 200 left.
+    ASSERT_TRUE(SipTestWait::until([&] { return channel->calls().size() == 1u; }, 3000));
     EXPECT_EQ(channel->calls()[0]->fromName, "Desk 12");
     EXPECT_EQ(channel->calls()[0]->fromUser, "desk12");
     EXPECT_EQ(invite(pcmu, "desk12").status, 603);

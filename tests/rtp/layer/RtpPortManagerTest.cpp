@@ -1,3 +1,4 @@
+#include "RtpLayerSession.h"
 #include "RtpPortManager.h"
 
 #include "TestNetns.h"
@@ -108,6 +109,30 @@ TEST_F(RtpPortManagerTest, FullRangeGivesZeroAndRestartsAtTheFirstPort)
         EXPECT_EQ(ports.getFreePort(), 0);
     }
     EXPECT_EQ(ports.getFreePort(), 36000) << "the cursor went back to the start";
+}
+
+// openSession leaves the session bound to the port it returns, skipping taken ports; a range
+// without a free pair gives 0 and a closed session.
+TEST_F(RtpPortManagerTest, OpenSessionBindsThePortItReturns)
+{
+    RtpPortManager ports(36000, 36006);
+    Holder taken(36001);
+    ASSERT_TRUE(taken.bound());
+    RtpLayerSession first;
+    EXPECT_EQ(ports.openSession(first, 8000, 0.02), 36002);
+    EXPECT_TRUE(first.isOpen());
+    EXPECT_EQ(first.localPort(), 36002);
+    EXPECT_FALSE(Holder(36002).bound());
+    EXPECT_FALSE(Holder(36003).bound());
+    EXPECT_EQ(first.setClock(48000, 0.02), 0);
+    EXPECT_EQ(first.setClock(0, 0.02), -1);
+
+    RtpLayerSession second;
+    EXPECT_EQ(ports.openSession(second, 8000, 0.02), 36004);
+    RtpLayerSession third;
+    EXPECT_EQ(ports.openSession(third, 8000, 0.02), 0) << "36000 is half taken, the rest are open sessions";
+    EXPECT_FALSE(third.isOpen());
+    EXPECT_EQ(third.localPort(), 0);
 }
 
 TEST_F(RtpPortManagerTest, StaticProbes)

@@ -1,6 +1,7 @@
 #include "RtpPortManager.h"
 
 #include "RDLog.h"
+#include "RtpLayerSession.h"
 
 #include <cerrno>
 #include <cstring>
@@ -86,4 +87,19 @@ int RtpPortManager::getFreePort()
         if (free)
             return port;
     }
+}
+
+int RtpPortManager::openSession(RtpLayerSession& session, int clockRate, double preTxDelay)
+{
+    int result = RtpLayerSession::kErrorAddressInUse;
+    for (int attempt = 0; attempt < kOpenAttempts && result == RtpLayerSession::kErrorAddressInUse; ++attempt) {
+        const int port = getFreePort();
+        if (port <= 0)
+            break;
+        result = session.open(std::string(), port, clockRate, 1, std::string(), preTxDelay);
+        if (result == 0)
+            return port;
+    }
+    RDLOG("rtp session create %d", result);
+    return 0;
 }
