@@ -14,7 +14,7 @@ packages=(
   libosip2-dev libc-ares-dev libssl-dev libqrencode-dev libpcap-dev libpulse-dev
   # tests
   libgtest-dev libgmock-dev
-  ffmpeg sox sqlite3 curl iproute2 procps psmisc util-linux python3
+  ffmpeg sox sqlite3 curl openssl iproute2 procps psmisc util-linux python3
   zbar-tools fonts-liberation2
   tshark sip-tester pulseaudio pulseaudio-utils
   # benchmarks

@@ -1,5 +1,7 @@
 #include "QuitOnSignal.h"
+#include "RDMessageBox.h"
 #include "Sonaris.h"
+#include "SonarisPrompt.h"
 
 #include <QApplication>
 #include <QFont>
@@ -29,6 +31,23 @@ void chooseOffscreenWithoutDisplay()
     }
 }
 
+// The application core's questions, shown as the widget library's message boxes.
+class MessageBoxPrompt : public SonarisPrompt
+{
+public:
+    int ask(Kind kind, const QString& text, const QString& yesCaption, const QString& noCaption) override
+    {
+        return kind == kWarning ? showWarningBox(text, yesCaption, noCaption)
+                                : showInformationBox(text, yesCaption, noCaption);
+    }
+};
+
+bool isOffscreen()
+{
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return platform && std::string(platform) == "offscreen";
+}
+
 // Stands in for the main window until it exists.
 std::unique_ptr<QWidget> makeMainWindow()
 {
@@ -48,13 +67,16 @@ int main(int argc, char** argv)
     // Before start-up, so that a signal during it is kept until the event loop runs.
     QuitOnSignal quitOnSignal;
 
-    // The widget library's message boxes plug in here (SonarisPrompt::setInstance), except on
-    // the offscreen platform, where the default answers hold.
+    // Nobody can answer a box on the offscreen platform: there the default answers hold.
+    MessageBoxPrompt prompt;
+    if (!isOffscreen())
+        SonarisPrompt::setInstance(&prompt);
 
     Sonaris* sonaris = Sonaris::createInstance();
     if (sonaris->init(argc, argv) < 0) {
         sonaris->shutdown();
         Sonaris::destroyInstance();
+        SonarisPrompt::setInstance(nullptr);
         return -1;
     }
 
@@ -69,6 +91,7 @@ int main(int argc, char** argv)
     window.reset();
     sonaris->shutdown();
     Sonaris::destroyInstance();
+    SonarisPrompt::setInstance(nullptr);
     app.reset();
     return result;
 }

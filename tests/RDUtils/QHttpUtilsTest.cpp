@@ -267,8 +267,7 @@ TEST(QHttpUtils, FormPostsCarryTheSessionCookieLearnedOnAWorkerThread)
 
 TEST(QHttpUtils, UploadSendsOneFilePartThatPythonReadsBack)
 {
-    if (!TestSupport::haveCommand("python3"))
-        GTEST_SKIP() << "python3 is not installed";
+    SONARIS_REQUIRE_COMMANDS("python3");
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath("firmware \"v2\".bin");
@@ -422,10 +421,8 @@ TEST(QHttpUtils, AbortRacingTheReplyIsClean)
 
 TEST(QHttpUtils, DeviceModeAcceptsASelfSignedCertificateAndLogsItsFingerprint)
 {
-    if (!QSslSocket::supportsSsl())
-        GTEST_SKIP() << "Qt has no TLS backend";
-    if (!TestSupport::haveCommand("openssl") || !TestSupport::haveCommand("python3"))
-        GTEST_SKIP() << "openssl or python3 is not installed";
+    SONARIS_REQUIRE_PEER(QSslSocket::supportsSsl(), "a TLS backend for Qt (libssl)");
+    SONARIS_REQUIRE_COMMANDS("openssl", "python3");
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString cert = dir.filePath("cert.pem"), key = dir.filePath("key.pem");

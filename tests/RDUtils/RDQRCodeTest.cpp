@@ -9,8 +9,7 @@
 // The image is read back by a real decoder, so a wrong module placement or encoding fails.
 TEST(RDQRCode, DecodesToTheSameText)
 {
-    if (!TestSupport::haveCommand("zbarimg"))
-        GTEST_SKIP() << "zbarimg (zbar-tools) is not installed";
+    SONARIS_REQUIRE_COMMANDS("zbarimg");
     // Kept in the test output folder for a look.
     const QString dir = TestSupport::binaryDir() + "/test-output/test_rdutils";
     QDir().mkpath(dir);

@@ -124,8 +124,7 @@ TEST(RDUdpSocket, StopReleasesABlockedReceiveWithin100ms)
 // namespace B receives it.
 TEST(RDUdpSocket, BroadcastReachesAnotherNamespace)
 {
-    if (!TestNetns::available())
-        GTEST_SKIP() << "network namespaces need root and iproute2";
+    SONARIS_REQUIRE_PEER(TestNetns::available(), "network namespaces (root and the ip command)");
     TestNetns a(QStringLiteral("udpa"));
     TestNetns b(QStringLiteral("udpb"));
     ASSERT_TRUE(a.isValid() && b.isValid());

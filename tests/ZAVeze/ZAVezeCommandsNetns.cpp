@@ -289,7 +289,7 @@ TEST_F(ZAVezeCommands, CancelDuringACommandFailsItEarly)
     });
     EXPECT_EQ(run([&] { return tool.setName(kDeviceA, "x"); }), -1);
     canceller.join();
-    EXPECT_LT(secondsSince(t0), 2.0);
+    EXPECT_LT(secondsSince(t0), 2.5); // the command's own time is 3 s
 }
 
 TEST_F(ZAVezeCommands, CancelBetweenTwoCommandsStopsTheSecond)

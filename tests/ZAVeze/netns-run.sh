@@ -69,31 +69,37 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 
-# Fixed addresses, so that a re-made pair looks like the same adapter again. Both ends MTU 1501, so that a 1515-byte frame passes the link and only the capture drops it.
+# Fixed addresses, so that a re-made pair looks like the same adapter again. Both ends MTU 1501,
+# so that a 1515-byte frame passes the link and only the capture drops it. The tool side gets its
+# name last (after $1 seconds), once the simulator follows its new interface: a frame the tool
+# sends at once then finds it listening.
 link() {
+    local tmp=dtx$n
     if [ -n "${ZAVEZE_NETNS_INNER:-}" ]; then
-        ip link add $tif address 02:00:00:00:dd:01 type veth peer name $dif address 02:00:00:00:dd:02 || return 1
+        ip link add $tmp address 02:00:00:00:dd:01 type veth peer name $dif address 02:00:00:00:dd:02 || return 1
     else
-        ipt link add $tif address 02:00:00:00:dd:01 type veth peer name $dif address 02:00:00:00:dd:02 \
+        ipt link add $tmp address 02:00:00:00:dd:01 type veth peer name $dif address 02:00:00:00:dd:02 \
             netns $devns || return 1
     fi
     # No IPv6 on the link: no router or neighbour solicitations among the frames.
-    in_tool sysctl -qw net.ipv6.conf.$tif.disable_ipv6=1 2>/dev/null
     in_dev sysctl -qw net.ipv6.conf.$dif.disable_ipv6=1 2>/dev/null
+    ipd link set $dif mtu 1501 up || return 1
+    sleep "${1:-0}"
+    ipt link set $tmp name $tif || return 1
+    in_tool sysctl -qw net.ipv6.conf.$tif.disable_ipv6=1 2>/dev/null
     ipt link set $tif mtu 1501 up &&
-    ipt addr add 192.0.2.1/24 dev $tif &&
-    ipd link set $dif mtu 1501 up
+    ipt addr add 192.0.2.1/24 dev $tif
 }
 link || skip "cannot make a veth pair here"
 
 declare -f in_tool in_dev ipt ipd link > "$run/functions.sh"
 cat > "$run/relink.sh" <<EOS
 #!/bin/bash
-tif=$tif dif=$dif toolns=$toolns devns=$devns ZAVEZE_NETNS_INNER=${ZAVEZE_NETNS_INNER:-}
+# Unplugs the tool-side adapter for \$1 seconds (at least 0.5: the simulator's time to follow).
+n=$n tif=$tif dif=$dif toolns=$toolns devns=$devns ZAVEZE_NETNS_INNER=${ZAVEZE_NETNS_INNER:-}
 . "$run/functions.sh"
 ipt link del $tif || exit 1
-sleep "\${1:-0}"
-link
+link "\${1:-0.5}"
 EOS
 chmod +x "$run/relink.sh"
 

@@ -34,8 +34,7 @@ void DbFixture::SetUp()
     g_previousHandler = qInstallMessageHandler(captureLog);
     VDB::setDataRoot(m_dir.path());
     VDB::setStageHook(nullptr);
-    if (!TestSupport::haveCommand(QStringLiteral("sqlite3")))
-        GTEST_SKIP() << "the sqlite3 command is not installed";
+    SONARIS_REQUIRE_COMMANDS("sqlite3");
 }
 
 void DbFixture::TearDown()

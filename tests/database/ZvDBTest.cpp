@@ -484,6 +484,31 @@ TEST_F(ZvDBTest, ImportOfAFileThatIsNotOursIsRefusedAndChangesNothing)
     EXPECT_EQ(QFileInfo(root() + "/empty.db").size(), 0); // the source is only read
 }
 
+// A connection to the live file that does not close when told (no observer) keeps the import
+// out: the import is refused, the live file and the connection's view of it stay as they were,
+// and the copy built for the import goes.
+TEST_F(ZvDBTest, ImportIsRefusedWhileAConnectionStaysOpen)
+{
+    startUp();
+    {
+        ZvDB zv;
+        zv.setSetting("language", "English");
+    }
+    const QString exported = root() + "/backup.db";
+    ASSERT_TRUE(ZvDB::exportTo(exported));
+    const QString live = file("zv.db");
+    ZvDB holder; // never closes during the import
+    ASSERT_GE(holder.setSetting("language", "Deutsch"), 0);
+    const QByteArray before = digest(live);
+    EXPECT_FALSE(ZvDB::importFrom(exported));
+    EXPECT_EQ(digest(live), before);
+    QString value;
+    EXPECT_EQ(holder.getSetting("language", value), 0);
+    EXPECT_EQ(value, "Deutsch");
+    EXPECT_TRUE(logLines().filter("is still in use").size() == 1) << logLines().join('\n').toStdString();
+    EXPECT_EQ(folderEntries(), QStringList{"zv.db"});
+}
+
 TEST_F(ZvDBTest, ImportOfAFileWithoutOneTableGivesThatTableEmpty)
 {
     startUp();

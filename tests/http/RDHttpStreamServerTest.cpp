@@ -8,6 +8,7 @@
 #include "RDSocketAddress.h"
 #include "RDTcpSocketServer.h"
 #include "TestAudio.h"
+#include "TestNetns.h"
 #include "TestStreamListener.h"
 #include "TestSupport.h"
 
@@ -138,8 +139,7 @@ const std::string kIcyHead = "HTTP/1.1 200 OK\r\n"
                              "icy-sr: 44100\r\n"
                              "\r\n";
 
-// Writes data to a stream in chunks at a steady pace on a thread of its own, recording how
-// long every writeStream call took.
+// Writes data to a stream in chunks at a steady pace on a thread of its own.
 class Feeder
 {
 public:
@@ -159,11 +159,6 @@ public:
     }
     bool finished() const { return m_done; }
     size_t written() const { return m_written; }
-    std::vector<double> callMicros()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_calls;
-    }
 
 private:
     void run()
@@ -177,13 +172,7 @@ private:
                 at = 0;
             }
             const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(m_chunk), m_data.size() - at));
-            const auto t0 = Clock::now();
             m_server->writeStream(m_stream, m_data.data() + at, n);
-            const double us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_calls.push_back(us);
-            }
             at += static_cast<size_t>(n);
             m_written += static_cast<size_t>(n);
             next += std::chrono::microseconds(m_periodUs);
@@ -201,8 +190,6 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_done{false};
     std::atomic<size_t> m_written{0};
-    std::mutex m_mutex;
-    std::vector<double> m_calls;
     std::thread m_thread;
 };
 
@@ -258,15 +245,6 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())));
-    return values[index];
-}
 
 class RDHttpStreamServerTest : public ::testing::Test
 {
@@ -324,21 +302,30 @@ protected:
 
 TEST_F(RDHttpStreamServerTest, ListenAddressDefaultsAndFailures)
 {
-    // Port 0 means 8088 and an empty host means every address.
+    // Port 0 means 8088 and an empty host means every address. Checked in a network namespace
+    // of the test's own, where 8088 is free whatever else runs on the machine.
     {
-        RDTcpSocketServer probe;
-        if (probe.open(RDSocketAddress("0.0.0.0", 8088)) >= 0) {
-            probe.close();
-            observer.reset();
-            server.setObserver(&observer);
-            server.setConfigure(RDHttpServerConfigure());
-            ASSERT_EQ(server.start(), 0);
-            ASSERT_TRUE(observer.waitOutcome());
-            EXPECT_TRUE(observer.listening);
-            EXPECT_EQ(observer.address.host(), "0.0.0.0");
-            EXPECT_EQ(observer.address.port(), 8088);
-            server.stop();
+        std::unique_ptr<TestNetns> ns;
+        std::unique_ptr<TestNetns::Enter> inside;
+        if (TestNetns::available()) {
+            ns = std::make_unique<TestNetns>(QStringLiteral("http8088"));
+            ASSERT_TRUE(ns->isValid());
+            inside = std::make_unique<TestNetns::Enter>(*ns);
+            ASSERT_TRUE(inside->ok());
         }
+        RDTcpSocketServer probe;
+        SONARIS_REQUIRE_PEER(probe.open(RDSocketAddress("0.0.0.0", 8088)) >= 0,
+                             "port 8088 free, or network namespaces (root and the ip command)");
+        probe.close();
+        observer.reset();
+        server.setObserver(&observer);
+        server.setConfigure(RDHttpServerConfigure());
+        ASSERT_EQ(server.start(), 0);
+        ASSERT_TRUE(observer.waitOutcome());
+        EXPECT_TRUE(observer.listening);
+        EXPECT_EQ(observer.address.host(), "0.0.0.0");
+        EXPECT_EQ(observer.address.port(), 8088);
+        server.stop();
     }
     // A port above 65535 is never cut down to another port; a port in use fails too; the
     // accept thread then ends, a second start is refused until stop, and stop returns at once.
@@ -395,10 +382,9 @@ TEST_F(RDHttpStreamServerTest, NotFoundAnswersAreExact)
         EXPECT_TRUE(client.readUntilClosed(&answer));
         EXPECT_EQ(answer, c.answer);
     }
-    if (TestSupport::haveCommand("curl")) {
-        auto r = TestSupport::run("curl", {"-s", "-D-", QString("http://127.0.0.1:%1/stream/8").arg(port)});
-        EXPECT_EQ(r.out.toStdString(), kNotFound);
-    }
+    SONARIS_REQUIRE_COMMANDS("curl");
+    auto r = TestSupport::run("curl", {"-s", "-D-", QString("http://127.0.0.1:%1/stream/8").arg(port)});
+    EXPECT_EQ(r.out.toStdString(), kNotFound);
 }
 
 TEST_F(RDHttpStreamServerTest, StreamsWithoutPathOrBufferAreRefused)
@@ -712,12 +698,8 @@ TEST_F(RDHttpStreamServerTest, TwentyListenersAndAWaitingOneThatGetsTheStreamWhe
     std::string got;
     EXPECT_TRUE(waiting.read(&got, 4096, 3000));
     feeder.stop();
-    const std::vector<double> calls = feeder.callMicros();
-    ASSERT_GT(calls.size(), 50u);
-    // Tens of microseconds are expected; the bound allows for a loaded machine and sanitizers.
-    EXPECT_LT(percentile(calls, 0.99), 5000.0);
-    RecordProperty("write_p50_us", static_cast<int>(percentile(calls, 0.5)));
-    RecordProperty("write_p99_us", static_cast<int>(percentile(calls, 0.99)));
+    // How long a write takes with twenty listeners is a figure of the stream benchmark.
+    EXPECT_GT(feeder.written(), 50u * 320u);
 }
 
 TEST_F(RDHttpStreamServerTest, StalledListenerIsEndedAtItsCapWhileOthersGetEveryByte)
@@ -840,8 +822,7 @@ class RDHttpStreamServerMp3Test : public RDHttpStreamServerTest
 protected:
     void SetUp() override
     {
-        if (!TestSupport::haveCommand("ffmpeg") || !TestSupport::haveCommand("ffprobe"))
-            GTEST_SKIP() << "ffmpeg/ffprobe are not installed";
+        SONARIS_REQUIRE_COMMANDS("ffmpeg", "ffprobe");
         ASSERT_TRUE(dir.isValid());
         const QString path = dir.filePath("tone.mp3");
         ASSERT_TRUE(TestSupport::makeTone(path, 1000, 15,

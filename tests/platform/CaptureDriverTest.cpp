@@ -5,21 +5,20 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-#include <pcap/pcap.h>
+#include <net/if.h>
 
-TEST(CaptureDriverTest, ReportsWhetherCaptureListsDevices)
+// libpcap lists every interface of the machine, and every machine (every network namespace)
+// has its loopback interface: capture counts as installed. The switch for tests reports it
+// missing, and only its value "1" does.
+TEST(CaptureDriverTest, InstalledWhereTheLoopbackInterfaceExists)
 {
     qunsetenv("SONARIS_FAKE_NO_CAPTURE_DRIVER");
-    char error[PCAP_ERRBUF_SIZE];
-    pcap_if_t* devices = nullptr;
-    const bool listed = pcap_findalldevs(&devices, error) == 0 && devices;
-    if (devices)
-        pcap_freealldevs(devices);
-    EXPECT_EQ(CaptureDriver::installed(), listed);
+    ASSERT_NE(if_nametoindex("lo"), 0u);
+    EXPECT_TRUE(CaptureDriver::installed());
 
     qputenv("SONARIS_FAKE_NO_CAPTURE_DRIVER", "1");
     EXPECT_FALSE(CaptureDriver::installed());
     qputenv("SONARIS_FAKE_NO_CAPTURE_DRIVER", "0");
-    EXPECT_EQ(CaptureDriver::installed(), listed);
+    EXPECT_TRUE(CaptureDriver::installed());
     qunsetenv("SONARIS_FAKE_NO_CAPTURE_DRIVER");
 }

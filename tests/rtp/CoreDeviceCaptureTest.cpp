@@ -103,8 +103,7 @@ TEST(CoreDeviceCaptureTest, UnknownEndpointDoesNotStart)
 // A tone played into the null sink is captured through its monitor and encoded for the channel.
 TEST(CoreDeviceCaptureTest, LoopbackOfSpeakerEncodesTheToneForTheChannel)
 {
-    if (!TestSupport::haveCommand(QStringLiteral("paplay")))
-        GTEST_SKIP() << "paplay is not installed";
+    SONARIS_REQUIRE_COMMANDS("paplay");
     TestPulseServer pulse;
     TEST_START_PULSE(pulse, {QStringLiteral("module-null-sink sink_name=spk rate=48000 "
                                             "format=float32le channels=2")});

@@ -122,8 +122,7 @@ protected:
     }
     void SetUp() override
     {
-        if (!TestSupport::haveCommand(QStringLiteral("ffmpeg")))
-            GTEST_SKIP() << "ffmpeg is not installed";
+        SONARIS_REQUIRE_COMMANDS("ffmpeg");
         ASSERT_TRUE(s_ok) << "fixtures could not be made";
     }
 

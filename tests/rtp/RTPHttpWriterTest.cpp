@@ -242,8 +242,7 @@ TEST_F(RTPHttpWriterTest, ACodecWithoutMp3TranscodingOpensNothing)
 
 TEST_F(RTPHttpWriterTest, PcmaChannelReachesListenersAsStereoMp3At128k)
 {
-    if (!TestSupport::haveCommand("ffprobe"))
-        GTEST_SKIP() << "ffprobe is not installed";
+    SONARIS_REQUIRE_COMMANDS("ffprobe");
     const Packets packets = tonePackets(8, 3.0);
     ASSERT_GT(packets.size(), 100u);
     const RtpInfo info = channel(7, 1);
@@ -378,8 +377,7 @@ TEST_F(RTPHttpWriterTest, HostGoingAwayWhileTheChannelWrites)
 // packets in place of a channel session.
 TEST_F(RTPHttpWriterTest, FfmpegDecodesTheToneFromAChannelStreamPlainAndWithIcy)
 {
-    if (!TestSupport::haveCommand("ffmpeg") || !TestSupport::haveCommand("ffprobe"))
-        GTEST_SKIP() << "ffmpeg/ffprobe are not installed";
+    SONARIS_REQUIRE_COMMANDS("ffmpeg", "ffprobe");
     const Packets packets = tonePackets(14, 12.0);
     ASSERT_GT(packets.size(), 400u);
     const RtpInfo info = channel(7, 3);

@@ -45,8 +45,7 @@ TEST(RTPMediaInputTest, TellsUrlsFromLocalPaths)
 // they would reach a readable file.
 TEST(RTPMediaInputTest, OpensLocalFilesAndRefusesOtherProtocols)
 {
-    if (!TestSupport::haveCommand(QStringLiteral("ffmpeg")))
-        GTEST_SKIP() << "ffmpeg is not installed";
+    SONARIS_REQUIRE_COMMANDS("ffmpeg");
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
     const QString path = RTPReaderFixtures::tone(QDir(tmp.path()), "a", 440, 0.2,

@@ -40,8 +40,7 @@ class RTPMp3TranscoderTableTest : public ::testing::TestWithParam<Mp3Case>
 TEST_P(RTPMp3TranscoderTableTest, ChannelPacketsBecomeStereoMp3At44100)
 {
     const Mp3Case& c = GetParam();
-    if (!TestSupport::haveCommand(QStringLiteral("ffprobe")))
-        GTEST_SKIP() << "ffprobe is not installed";
+    SONARIS_REQUIRE_COMMANDS("ffprobe");
     RTPAudioEncoder encoder;
     ASSERT_TRUE(encoder.open(c.rate, 0, c.channels, AV_SAMPLE_FMT_S16, c.rate, 0, c.channels, c.payloadType));
     const QByteArray pcm = TestTone::sine(c.rate, c.channels, false, 2.0, kTone, kAmplitude);

@@ -17,8 +17,7 @@ class RTPReaderTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!TestSupport::haveCommand(QStringLiteral("ffmpeg")))
-            GTEST_SKIP() << "ffmpeg is not installed";
+        SONARIS_REQUIRE_COMMANDS("ffmpeg");
         ASSERT_TRUE(tmp.isValid());
         dir = QDir(tmp.path());
     }

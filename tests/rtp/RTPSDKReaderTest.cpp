@@ -135,12 +135,6 @@ protected:
         client = std::make_shared<FakeVexaClient>();
     }
 
-    void needFfmpeg()
-    {
-        if (!TestSupport::haveCommand(QStringLiteral("ffmpeg")))
-            GTEST_SKIP() << "ffmpeg is not installed";
-    }
-
     void startReader(int payloadType)
     {
         reader.setClient(client);
@@ -292,7 +286,7 @@ class RTPSDKReaderConvertTest : public RTPSDKReaderTest, public ::testing::WithP
 // What the app says comes out in the channel's codec, in tune and as long as it was.
 TEST_P(RTPSDKReaderConvertTest, AppAudioPlaysInTheChannelCodec)
 {
-    needFfmpeg();
+    SONARIS_REQUIRE_COMMANDS("ffmpeg");
     const ConvertCase& c = GetParam();
     const Frames frames = c.input == 0   ? g711Frames(dir, "mulaw", 440, 1.0)
                           : c.input == 8 ? g711Frames(dir, "alaw", 440, 1.0)
@@ -332,7 +326,7 @@ INSTANTIATE_TEST_SUITE_P(Conversions, RTPSDKReaderConvertTest,
 // anew, and each part is converted from what it really is.
 TEST_F(RTPSDKReaderTest, FormatChangesAreConvertedAfterAReopen)
 {
-    needFfmpeg();
+    SONARIS_REQUIRE_COMMANDS("ffmpeg");
     const Frames frames = g711Frames(dir, "alaw", 440, 1.0) + g711Frames(dir, "mulaw", 880, 1.0)
                           + mp3Frames(dir, 660, 1.0, 2, true) + mp3Frames(dir, 550, 1.0, 1, true);
     ASSERT_GT(frames.size(), 100u);
@@ -564,7 +558,7 @@ TEST_F(RTPSDKReaderTest, ReadResetAndRestartWhileFramesFlow)
 // once the talk ends.
 TEST_F(RTPSDKReaderTest, AppTalksOverAChannelsPlaylist)
 {
-    needFfmpeg();
+    SONARIS_REQUIRE_COMMANDS("ffmpeg");
     RtpPortManagerScope ports;
     RtpSessionReceiver receiver;
     ASSERT_TRUE(receiver.start());

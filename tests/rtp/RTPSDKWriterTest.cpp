@@ -1,6 +1,7 @@
 #include "RTPAudioPacket.h"
 #include "RTPSDKWriter.h"
 #include "RtpInfo.h"
+#include "TestSupport.h"
 
 #include "../VexaSDK/FakeVexaClient.h"
 
@@ -119,8 +120,15 @@ TEST_F(RTPSDKWriterTest, AClientThatFallsBehindKeepsOnlyTheNewestPackets)
         EXPECT_LE(writer.queued(), RTPSDKWriter::kQueueLimit);
     }
     client->setGateOpen(true);
-    // At most the queue and the one frame held at the gate.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The newest packet comes through; before it at most the queue and the one frame held at
+    // the gate.
+    ASSERT_TRUE(TestSupport::waitUntil(
+        [&] {
+            const auto sent = client->sent();
+            return writer.queued() == 0 && !sent.empty()
+                   && static_cast<unsigned char>(sent.back().payload[0]) == static_cast<unsigned char>(999);
+        },
+        5000));
     const auto frames = client->sent();
     EXPECT_LE(frames.size(), static_cast<size_t>(RTPSDKWriter::kQueueLimit + 1));
     ASSERT_FALSE(frames.empty());

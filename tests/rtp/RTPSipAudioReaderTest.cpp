@@ -125,8 +125,7 @@ double totalDuration(const std::vector<std::unique_ptr<RTPAudioPacket>>& packets
 // PCMA channel, PCMU passed to a PCMU channel in 20 ms frames, PCMA made MP3 with its header.
 TEST(RTPSipAudioReaderTest, ConvertsToTheChannelCodec)
 {
-    if (!TestSupport::haveCommand("ffmpeg"))
-        GTEST_SKIP() << "needs ffmpeg";
+    SONARIS_REQUIRE_COMMANDS("ffmpeg");
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QByteArray mulaw = g711Tone(dir, "mulaw", 440, 2.0);
@@ -189,8 +188,7 @@ TEST(RTPSipAudioReaderTest, ConvertsToTheChannelCodec)
 // 20 ms Opus packet is decoded and the tone comes out at the channel's rate, timed as sent.
 TEST(RTPSipAudioReaderTest, OpusCallOnAnMp3Channel)
 {
-    if (!TestSupport::haveCommand("ffmpeg"))
-        GTEST_SKIP() << "needs ffmpeg";
+    SONARIS_REQUIRE_COMMANDS("ffmpeg");
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("tone.ogg"));

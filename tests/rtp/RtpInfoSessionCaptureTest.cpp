@@ -51,8 +51,7 @@ protected:
 // finished within a second.
 TEST_F(RtpInfoSessionCaptureTest, SpeakerToneDecodesFromTheWireAndLosingTheSpeakerEndsTheChannel)
 {
-    if (!TestSupport::haveCommand(QStringLiteral("paplay")) || !TestSupport::haveCommand(QStringLiteral("ffmpeg")))
-        GTEST_SKIP() << "needs paplay and ffmpeg";
+    SONARIS_REQUIRE_COMMANDS("paplay", "ffmpeg");
     TestPulseServer pulse;
     TEST_START_PULSE(pulse, {QStringLiteral("module-null-sink sink_name=spk rate=48000 format=float32le channels=2")});
     const QString tone = pulse.dir() + QStringLiteral("/tone.wav");

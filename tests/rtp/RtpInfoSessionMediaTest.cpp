@@ -72,8 +72,7 @@ protected:
 // channel's codec, and when the card goes away the source finishes and with it the loop.
 TEST_F(RtpInfoSessionMediaTest, SoundCardLoopbackPlaysUntilTheCardGoes)
 {
-    if (!TestSupport::haveCommand(QStringLiteral("paplay")))
-        GTEST_SKIP() << "paplay is not installed";
+    SONARIS_REQUIRE_COMMANDS("paplay");
     TestPulseServer pulse;
     TEST_START_PULSE(pulse, {QStringLiteral("module-null-sink sink_name=spk rate=48000 format=float32le channels=2")});
     const QString tone = pulse.dir() + QStringLiteral("/tone.wav");
@@ -113,8 +112,7 @@ TEST_F(RtpInfoSessionMediaTest, SoundCardLoopbackPlaysUntilTheCardGoes)
 // decodes to the playlist's tone, whole; the BYE at the stop ends ffmpeg's stream.
 TEST_F(RtpInfoSessionMediaTest, PlaylistToneDecodesThroughAnSdp)
 {
-    if (!TestSupport::haveCommand(QStringLiteral("ffmpeg")))
-        GTEST_SKIP() << "needs ffmpeg";
+    SONARIS_REQUIRE_COMMANDS("ffmpeg");
     const QString file = tone(QStringLiteral("tone"), 1000.0, 10.0);
     ASSERT_FALSE(file.isEmpty());
     const int port = LayerTestUdp::freeEvenPair();

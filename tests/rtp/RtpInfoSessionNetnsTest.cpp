@@ -22,8 +22,7 @@ class RtpInfoSessionNetnsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!TestNetns::available())
-            GTEST_SKIP() << "network namespaces need root and iproute2";
+        SONARIS_REQUIRE_PEER(TestNetns::available(), "network namespaces (root and the ip command)");
         ns = std::make_unique<TestNetns>(QStringLiteral("session"));
         ASSERT_TRUE(ns->isValid());
         enter = std::make_unique<TestNetns::Enter>(*ns);

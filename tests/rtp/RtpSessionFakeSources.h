@@ -2,6 +2,7 @@
 
 #include "RtpSessionDouble.h"
 #include "RtpSessionFakeReader.h"
+#include "TestSupport.h"
 
 #include <chrono>
 #include <functional>
@@ -27,13 +28,7 @@ public:
     static void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
     static bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            sleepMs(2);
-        }
-        return true;
+        return TestSupport::waitUntil(condition, timeoutMs);
     }
 
     // Called on every fake made, before the session starts it.

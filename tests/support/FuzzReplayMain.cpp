@@ -31,7 +31,11 @@ int main(int argc, char** argv)
     int count = 0;
     for (int i = 1; i < argc; ++i) {
         std::filesystem::path path(argv[i]);
-        if (std::filesystem::is_directory(path)) {
+        std::error_code error;
+        if (!std::filesystem::exists(path, error)) {
+            std::fprintf(stderr, "%s does not exist\n", path.c_str());
+            ++failures;
+        } else if (std::filesystem::is_directory(path)) {
             for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
                 if (entry.is_regular_file()) {
                     failures += runFile(entry.path());
@@ -44,5 +48,10 @@ int main(int argc, char** argv)
         }
     }
     std::printf("%d inputs replayed\n", count);
+    // A corpus that is missing or empty would replay nothing and prove nothing.
+    if (count == 0) {
+        std::fprintf(stderr, "no inputs to replay: the corpus is missing or empty\n");
+        return 1;
+    }
     return failures ? 1 : 0;
 }

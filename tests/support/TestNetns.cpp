@@ -59,9 +59,8 @@ TestSupport::Result TestNetns::exec(const QStringList& command, int timeoutMs)
     return TestSupport::run(QStringLiteral("ip"), QStringList{"netns", "exec", m_name} + command, timeoutMs);
 }
 
-TestSupport::Result TestNetns::runSelf(const QString& gtestFilter, int timeoutMs)
+::testing::AssertionResult TestNetns::runSelf(const QString& gtestFilter, int timeoutMs)
 {
-    TestSupport::Result result;
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("SONARIS_TEST_NETNS"), m_name);
@@ -69,16 +68,22 @@ TestSupport::Result TestNetns::runSelf(const QString& gtestFilter, int timeoutMs
     process.start(QStringLiteral("ip"), {"netns", "exec", m_name, QCoreApplication::applicationFilePath(),
                                          "--gtest_filter=" + gtestFilter});
     if (!process.waitForStarted(10000))
-        return result;
+        return ::testing::AssertionFailure() << "ip netns exec did not start";
+    int exitCode = -1;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
         process.waitForFinished(5000);
     } else if (process.exitStatus() == QProcess::NormalExit) {
-        result.exitCode = process.exitCode();
+        exitCode = process.exitCode();
     }
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
+    const QByteArray out = process.readAllStandardOutput();
+    const QByteArray err = process.readAllStandardError();
+    if (exitCode == 0 && out.contains("[  PASSED  ] 1 test.") && !out.contains("[  SKIPPED ]"))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the run inside " << m_name.toStdString() << " of "
+                                         << gtestFilter.toStdString() << " exited with " << exitCode
+                                         << " without passing one test:\n"
+                                         << out.constData() << err.constData();
 }
 
 bool TestNetns::inside()

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <gtest/gtest.h>
+
 // A network namespace that a test makes for itself and removes when done, so that raw frames,
 // broadcast and multicast never leave the machine. Needs root and iproute2; tests call
 // available() and skip with a message when it is false.
@@ -26,9 +28,11 @@ public:
     bool ip(const QStringList& args);
     // Runs a command inside the namespace.
     TestSupport::Result exec(const QStringList& command, int timeoutMs = 60000);
-    // Runs this very test program inside the namespace with one test filter; the inner run sees
-    // the environment variable SONARIS_TEST_NETNS set to the namespace name.
-    TestSupport::Result runSelf(const QString& gtestFilter, int timeoutMs = 120000);
+    // Runs this very test program inside the namespace with a filter that names one test; the
+    // inner run sees the environment variable SONARIS_TEST_NETNS set to the namespace name. A
+    // success only when that one test ran and passed (an exit code of 0 alone is also what an
+    // inner skip or a filter that matches nothing gives).
+    ::testing::AssertionResult runSelf(const QString& gtestFilter, int timeoutMs = 120000);
     // True inside a run started by runSelf.
     static bool inside();
 

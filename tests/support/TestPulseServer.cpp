@@ -39,9 +39,10 @@ bool TestPulseServer::start(const QStringList& modules)
 {
     stop();
     m_error.clear();
-    if (!TestSupport::haveCommand(QStringLiteral("pulseaudio"))
-        || !TestSupport::haveCommand(QStringLiteral("pactl"))) {
-        m_error = QStringLiteral("pulseaudio or pactl is not installed");
+    const QString missing = TestSupport::missingCommands({QStringLiteral("pulseaudio"), QStringLiteral("pactl"),
+                                                         QStringLiteral("pacat")});
+    if (!missing.isEmpty()) {
+        m_error = missing + QStringLiteral(" not installed");
         return false;
     }
     // A short path: unix socket paths hold about 100 bytes.

@@ -67,11 +67,10 @@ private:
     bool m_hadPreviousServer = false;
 };
 
-// Starts server with the given modules, or skips the test with the reason when no daemon can run.
+// Starts server with the given modules; when no daemon can run, the test ends as a missing peer.
 #define TEST_START_PULSE(server, ...)                                                              \
     do {                                                                                           \
-        if (!(server).start(__VA_ARGS__)) {                                                        \
-            GTEST_SKIP() << "no private PulseAudio daemon can run here: "                         \
-                         << (server).error().toStdString();                                        \
-        }                                                                                          \
+        const bool sonarisPulseUp = (server).start(__VA_ARGS__);                                   \
+        SONARIS_REQUIRE_PEER(sonarisPulseUp, "a private PulseAudio daemon: "                       \
+                                                 + (server).error().toStdString());                \
     } while (0)

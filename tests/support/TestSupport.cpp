@@ -4,6 +4,7 @@
 #include <QStandardPaths>
 
 #include <cstdio>
+#include <thread>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,6 +13,21 @@
 bool TestSupport::haveCommand(const QString& name)
 {
     return !QStandardPaths::findExecutable(name).isEmpty();
+}
+
+QString TestSupport::missingCommands(const QStringList& names)
+{
+    QStringList missing;
+    for (const QString& name : names) {
+        if (!haveCommand(name))
+            missing << name;
+    }
+    return missing.join(QStringLiteral(", "));
+}
+
+bool TestSupport::peersRequired()
+{
+    return qEnvironmentVariableIntValue("SONARIS_REQUIRE_PEERS") == 1;
 }
 
 TestSupport::Result TestSupport::run(const QString& program, const QStringList& arguments,
@@ -62,6 +78,17 @@ QString TestSupport::sourceDir()
 QString TestSupport::binaryDir()
 {
     return QStringLiteral(SONARIS_BINARY_DIR);
+}
+
+bool TestSupport::waitUntil(const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 double TestSupport::msSince(std::chrono::steady_clock::time_point t0)

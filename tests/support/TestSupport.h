@@ -5,6 +5,9 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
+
+#include <gtest/gtest.h>
 
 // Small helpers shared by the test programs: running the command-line tools that serve as real
 // peers (ffmpeg, sqlite3, tshark, sipp, ip, ...) and finding the source and build trees.
@@ -19,12 +22,20 @@ public:
     };
 
     static bool haveCommand(const QString& name);
+    // The names of the list that are not on PATH, joined by ", "; empty when all are there.
+    static QString missingCommands(const QStringList& names);
+    // True under SONARIS_REQUIRE_PEERS=1 (CI sets it): a peer that is missing then fails the test
+    // instead of skipping it, so that a machine without a tool cannot pass by skipping.
+    static bool peersRequired();
     static Result run(const QString& program, const QStringList& arguments, int timeoutMs = 60000);
 
     // Makes an audio file with ffmpeg's lavfi sine source; extra arguments go before the output
     // (codec, rate, channels). Returns false (and prints ffmpeg's error) on failure.
     static bool makeTone(const QString& path, double frequency, double seconds,
                          const QStringList& outputArguments = QStringList());
+
+    // Polls condition every 2 ms until it holds (true) or timeoutMs have passed (false).
+    static bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 
     // Milliseconds of the monotonic clock since t0.
     static double msSince(std::chrono::steady_clock::time_point t0);
@@ -34,3 +45,21 @@ public:
     static QString sourceDir();
     static QString binaryDir();
 };
+
+// Ends the test when a peer it needs is missing: a skip that names the peer, or a failure that
+// names it when peers are required. For use in a test body or SetUp (it returns from there).
+#define SONARIS_REQUIRE_PEER(present, what)                                                        \
+    do {                                                                                           \
+        if (!(present)) {                                                                          \
+            if (TestSupport::peersRequired())                                                      \
+                FAIL() << "missing peer: " << (what);                                              \
+            GTEST_SKIP() << "missing peer: " << (what);                                            \
+        }                                                                                          \
+    } while (0)
+
+// The same for commands on PATH: SONARIS_REQUIRE_COMMANDS("ffmpeg", "tshark").
+#define SONARIS_REQUIRE_COMMANDS(...)                                                              \
+    do {                                                                                           \
+        const QString sonarisMissing = TestSupport::missingCommands({__VA_ARGS__});                \
+        SONARIS_REQUIRE_PEER(sonarisMissing.isEmpty(), sonarisMissing.toStdString());              \
+    } while (0)

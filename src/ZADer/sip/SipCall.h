@@ -116,9 +116,10 @@ public:
     bool isEnded() const { return m_ended.load(); }
 
     // Wall-clock seconds at construction, the last start and the last stop; createdTick is the
-    // monotonic time of construction.
+    // monotonic time of construction, or the channel's clock at creation once it has set it.
     double createdTime() const { return m_createdTime; }
-    double createdTick() const { return m_createdTick; }
+    double createdTick() const { return m_createdTick.load(); }
+    void setCreatedTick(double tick) { m_createdTick.store(tick); }
     double startTime() const { return m_startTime.load(); }
     double stopTime() const { return m_stopTime.load(); }
 
@@ -151,7 +152,7 @@ private:
     std::weak_ptr<SipChannel> m_channel;
 
     const double m_createdTime;
-    const double m_createdTick;
+    std::atomic<double> m_createdTick;
     std::atomic<double> m_startTime{0};
     std::atomic<double> m_stopTime{0};
     std::atomic<bool> m_ended{false};

@@ -683,6 +683,7 @@ std::shared_ptr<SipCall> SipChannel::newCall()
         return nullptr;
     call->setSelf(call);
     call->setChannel(self());
+    call->setCreatedTick(now());
     const SipAccountInfo info = account();
     if (!info.server.empty()) {
         call->toHost = info.server;
@@ -956,7 +957,7 @@ void SipChannel::onCallInvite(SipStackEvent* event)
     }
     if (!from.host.empty() && !from.username.empty()) {
         const auto existing = findCall(from.host, from.port, from.username);
-        if (existing && RDThread::tickTime() - existing->createdTick() < 1.0) {
+        if (existing && now() - existing->createdTick() < 1.0) {
             {
                 StackGuard stack(*this);
                 if (stack)

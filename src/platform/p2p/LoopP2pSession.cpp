@@ -41,12 +41,11 @@ void LoopP2pSession::close()
         m_closed = true;
     }
     m_changed.notify_all();
-    {
-        // Wakes the reader's read and any write stuck waiting for room.
-        std::lock_guard<std::mutex> lock(m_writeMutex);
-        if (m_fd >= 0)
-            ::shutdown(m_fd, SHUT_RDWR);
-    }
+    // Wakes the reader's read and a write stuck waiting for room. Not under the write mutex,
+    // which that write holds; the descriptor stays open until the end of this call, the only
+    // place that closes it.
+    if (m_fd >= 0)
+        ::shutdown(m_fd, SHUT_RDWR);
     // m_closed is set, so startReader can no longer start a thread: m_reader is final here.
     if (m_reader.joinable() && m_reader.get_id() != std::this_thread::get_id())
         m_reader.join();

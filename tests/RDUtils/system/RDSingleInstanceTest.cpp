@@ -9,26 +9,16 @@
 
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-const char kHolderVariable[] = "SONARIS_TEST_LOCK_HOLDER";
-
-// Another process of this test program that takes the lock and reports on stdout.
+// Another process (rd_single_instance_holder) that takes the lock and reports on stdout.
 class Holder
 {
 public:
-    explicit Holder(const QString& name)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(kHolderVariable, name);
-        m_process.setProcessEnvironment(env);
-        m_process.start(QCoreApplication::applicationFilePath(),
-                        {"--gtest_filter=RDSingleInstanceTest.HolderProcess"});
-    }
+    explicit Holder(const QString& name) { m_process.start(QString::fromUtf8(RD_SINGLE_INSTANCE_HOLDER), {name}); }
     ~Holder()
     {
         m_process.closeWriteChannel();
@@ -65,28 +55,8 @@ private:
 
 } // namespace
 
-// Runs only as the helper process above.
-TEST(RDSingleInstanceTest, HolderProcess)
-{
-    const QByteArray name = qgetenv(kHolderVariable);
-    if (name.isEmpty())
-        return;
-    RDSingleInstance instance(name.constData());
-    std::printf("HOLDER %s\n", instance.lock() ? "locked" : "refused");
-    std::fflush(stdout);
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        if (line == "unlock") {
-            std::printf("HOLDER %s\n", instance.unlock() ? "unlocked" : "not-held");
-            std::fflush(stdout);
-        }
-    }
-}
-
 TEST(RDSingleInstanceTest, SecondProcessIsRefusedUntilTheFirstEnds)
 {
-    if (!qgetenv(kHolderVariable).isEmpty())
-        return;
     QTemporaryDir runtime;
     ASSERT_TRUE(runtime.isValid());
     qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());

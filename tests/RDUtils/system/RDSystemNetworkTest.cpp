@@ -118,8 +118,7 @@ TEST(RDSystemNetworkTest, AdapterListInsideANamespace)
         EXPECT_EQ(RDSystemNetwork::select("gone").ip(), "192.168.77.2") << "the one with a 192.168 gateway";
         return;
     }
-    if (!TestNetns::available())
-        GTEST_SKIP() << "network namespaces need root and iproute2";
+    SONARIS_REQUIRE_PEER(TestNetns::available(), "network namespaces (root and the ip command)");
     TestNetns ns(QStringLiteral("adapters"));
     ASSERT_TRUE(ns.isValid());
     ASSERT_TRUE(TestNetns::vethPair(ns, "sxa", "192.168.77.2/24", ns, "sxb", "10.9.9.9/8"));
@@ -133,9 +132,7 @@ TEST(RDSystemNetworkTest, AdapterListInsideANamespace)
     ASSERT_TRUE(ns.ip({"link", "add", "sxc", "type", "veth", "peer", "name", "sxd"}));
     ASSERT_TRUE(ns.ip({"addr", "add", "192.168.99.1/24", "dev", "sxc"}));
 
-    const TestSupport::Result r = ns.runSelf("RDSystemNetworkTest.AdapterListInsideANamespace");
-    EXPECT_EQ(r.exitCode, 0) << r.out.constData() << r.err.constData();
-    EXPECT_TRUE(r.out.contains("[  PASSED  ] 1 test")) << r.out.constData();
+    EXPECT_TRUE(ns.runSelf("RDSystemNetworkTest.AdapterListInsideANamespace"));
 }
 
 TEST(RDSystemNetworkTest, AutoStartUnderTemporaryConfigHome)

@@ -8,6 +8,7 @@
 #include "SipTestPcap.h"
 #include "SipTestPeer.h"
 #include "TestAudio.h"
+#include "TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,8 +40,7 @@ class RTPSipManagerSippTest : public RtpManagerFixture
 protected:
     void SetUp() override
     {
-        if (!SipSippRunner::available() || !TestSupport::haveCommand("ffmpeg"))
-            GTEST_SKIP() << "needs sipp (Debian sip-tester) and ffmpeg";
+        SONARIS_REQUIRE_COMMANDS("sipp", "ffmpeg");
         RtpManagerFixture::SetUp();
         host.sipPortValue = SipTestPeer::freePort("0.0.0.0");
         ASSERT_GT(host.sipPortValue, 0);

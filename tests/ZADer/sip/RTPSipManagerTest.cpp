@@ -6,6 +6,7 @@
 #include "SipSippRunner.h"
 #include "SipTestPeer.h"
 #include "SipTestWait.h"
+#include "TestSupport.h"
 
 #include <QRegularExpression>
 
@@ -158,8 +159,7 @@ TEST(RTPSipManagerTest, ChannelsFromRecords)
 // registered.
 TEST(RTPSipManagerTest, RecordAddedTwiceUnregistersFirst)
 {
-    if (!SipSippRunner::available())
-        GTEST_SKIP() << "sipp (Debian sip-tester) is not installed";
+    SONARIS_REQUIRE_COMMANDS("sipp");
     for (const bool waitRegistered : {true, false}) {
         SCOPED_TRACE(waitRegistered ? "re-added when registered" : "re-added while registering");
         SipSippRunner registrar;

@@ -185,9 +185,8 @@ TEST_F(SipCallMediaTest, ReceivedPayloadTypes)
 
     // A type nobody listed changes nothing.
     sendAudio(18, std::vector<uint8_t>(20, 0));
-    RDThread::msleep(200);
-    EXPECT_EQ(m_device->writes(), 2);
     EXPECT_TRUE(log.waitFor("drop audio data len = 20 from payload 18"));
+    EXPECT_EQ(m_device->writes(), 2);
     EXPECT_EQ(call->audioMedia()->recvPayload->payloadType, 8);
 
     // And the call answers with silence of its send codec.

@@ -39,8 +39,7 @@ class SipCallSippTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!SipSippRunner::available())
-            GTEST_SKIP() << "sipp (Debian sip-tester) is not installed";
+        SONARIS_REQUIRE_COMMANDS("sipp");
         RtpPortManager::createInstance();
         RtpPortManagerScope::spread();
         m_manager = std::make_unique<SipTestManager>();
@@ -102,8 +101,7 @@ std::vector<std::string> withoutDtmf(std::vector<std::string> history)
 // call: closed, stopped, removed.
 TEST_F(SipCallSippTest, PcapCallAudioInSilenceOut)
 {
-    if (!TestSupport::haveCommand("ffmpeg") || !SipTestCapture::available())
-        GTEST_SKIP() << "needs ffmpeg and tshark";
+    SONARIS_REQUIRE_COMMANDS("ffmpeg", "tshark");
     startAgent();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

@@ -3,6 +3,7 @@
 #include "SipSippRunner.h"
 #include "SipTestManager.h"
 #include "SipTestPeer.h"
+#include "TestSupport.h"
 
 #include <QRegularExpression>
 
@@ -20,8 +21,7 @@ class SipManagerSippTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!SipSippRunner::available())
-            GTEST_SKIP() << "sipp (Debian sip-tester) is not installed";
+        SONARIS_REQUIRE_COMMANDS("sipp");
         m_manager = std::make_unique<SipTestManager>();
         m_manager->setLocalIp("127.0.0.1");
         m_manager->setKeepaliveInterval(0.25);

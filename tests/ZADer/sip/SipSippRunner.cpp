@@ -31,11 +31,6 @@ SipSippRunner::~SipSippRunner()
         m_thread.join();
 }
 
-bool SipSippRunner::available()
-{
-    return TestSupport::haveCommand("sipp");
-}
-
 QString SipSippRunner::scenario(const char* name)
 {
     return QStringLiteral(SIP_TEST_DIR "/sipp/") + QString::fromLatin1(name);

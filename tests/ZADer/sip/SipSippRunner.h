@@ -28,7 +28,6 @@ public:
     SipSippRunner(const SipSippRunner&) = delete;
     SipSippRunner& operator=(const SipSippRunner&) = delete;
 
-    static bool available();
     // A scenario file of this test folder.
     static QString scenario(const char* name);
 

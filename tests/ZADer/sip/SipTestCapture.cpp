@@ -8,11 +8,6 @@ SipTestCapture::~SipTestCapture()
     stop();
 }
 
-bool SipTestCapture::available()
-{
-    return TestSupport::haveCommand("tshark");
-}
-
 bool SipTestCapture::start(const QString& filter)
 {
     if (!m_dir.isValid())

@@ -14,8 +14,6 @@ public:
     SipTestCapture(const SipTestCapture&) = delete;
     SipTestCapture& operator=(const SipTestCapture&) = delete;
 
-    static bool available();
-
     // Starts recording what the capture filter lets through; true once tshark captures.
     bool start(const QString& filter);
     // Ends the recording (waits a moment for the last packets first).

@@ -476,7 +476,7 @@ class Simulator:
             while self.pending and self.pending[0][0] <= now:
                 _, _, frame = heapq.heappop(self.pending)
                 self.send_now(frame)
-            timeout = 0.2
+            timeout = 0.1
             if self.pending:
                 timeout = max(0.0, min(timeout, self.pending[0][0] - now))
             sockets = [self.control] + list(self.clients)

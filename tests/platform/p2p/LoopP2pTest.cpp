@@ -445,6 +445,29 @@ TEST_F(LoopP2pTest, AppThatNeverReadsFailsTheSendWithoutSignal)
     std::signal(SIGPIPE, previous);
 }
 
+TEST_F(LoopP2pTest, CloseBreaksOffASendStalledByTheApp)
+{
+    LoopP2pClient client;
+    int session = -1;
+    const int av = openAv(client, &session);
+    std::atomic<bool> stalled{false};
+    std::thread sender([&] {
+        const std::string chunk(60000, 'x');
+        LoopP2pFrameInfo info{};
+        while (avSendAudioData(av, chunk.data(), int(chunk.size()), &info, 16) == 0)
+            stalled = true;
+    });
+    // Once a few frames went the buffers are full and the next send waits for room.
+    const auto t0 = Clock::now();
+    while (!stalled && TestSupport::msSince(t0) < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto t1 = Clock::now();
+    EXPECT_EQ(IOTC_Session_Close(session), 0);
+    EXPECT_LT(TestSupport::msSince(t1), 1000) << "not the 2-s stall limit";
+    sender.join();
+}
+
 TEST_F(LoopP2pTest, IoCtrlQueueHoldsBackTheAppInsteadOfDropping)
 {
     LoopP2pClient client;

@@ -313,8 +313,7 @@ bool igmpShows(const char* group)
 
 TEST(RtpLayerSessionTest, MulticastReachesAMemberInsideANamespace)
 {
-    if (!TestNetns::available())
-        GTEST_SKIP() << "network namespaces need root and iproute2";
+    SONARIS_REQUIRE_PEER(TestNetns::available(), "network namespaces (root and the ip command)");
     TestNetns ns(QStringLiteral("rtpmc"));
     ASSERT_TRUE(ns.isValid());
     TestNetns::Enter enter(ns);
@@ -381,8 +380,7 @@ TEST(RtpLayerSessionTest, MulticastReachesAMemberInsideANamespace)
 
 TEST(RtpLayerSessionTest, MulticastLeavesByTheChosenInterface)
 {
-    if (!TestNetns::available())
-        GTEST_SKIP() << "network namespaces need root and iproute2";
+    SONARIS_REQUIRE_PEER(TestNetns::available(), "network namespaces (root and the ip command)");
     TestNetns ns(QStringLiteral("rtpif"));
     ASSERT_TRUE(ns.isValid());
     // No IPv6 chatter, so the interface counters only count what the test sends.
@@ -413,8 +411,7 @@ TEST(RtpLayerSessionTest, MulticastLeavesByTheChosenInterface)
 
 TEST(RtpLayerSessionTest, SendErrorsNeitherStopNorSkipTheStream)
 {
-    if (!TestNetns::available())
-        GTEST_SKIP() << "network namespaces need root and iproute2";
+    SONARIS_REQUIRE_PEER(TestNetns::available(), "network namespaces (root and the ip command)");
     // Inside a namespace with nothing but loopback, 10.99.0.1 is unreachable.
     TestNetns ns(QStringLiteral("rtperr"));
     ASSERT_TRUE(ns.isValid());

@@ -57,8 +57,7 @@ QStringList lines(const QByteArray& text)
 // schedule with the right counts, and the BYE at close ends ffmpeg's stream.
 TEST(RtpLayerWireTest, ToneDecodesAndEveryPacketDissects)
 {
-    if (!TestSupport::haveCommand("ffmpeg") || !TestSupport::haveCommand("tshark"))
-        GTEST_SKIP() << "needs ffmpeg and tshark";
+    SONARIS_REQUIRE_COMMANDS("ffmpeg", "tshark");
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const int farPort = LayerTestUdp::freeEvenPair();

@@ -46,8 +46,7 @@ class RtpPortManagerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        if (!TestNetns::available())
-            GTEST_SKIP() << "network namespaces need root and iproute2";
+        SONARIS_REQUIRE_PEER(TestNetns::available(), "network namespaces (root and the ip command)");
         m_ns = std::make_unique<TestNetns>(QStringLiteral("ports"));
         ASSERT_TRUE(m_ns->isValid());
         m_enter = std::make_unique<TestNetns::Enter>(*m_ns);

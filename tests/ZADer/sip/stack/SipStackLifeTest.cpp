@@ -220,8 +220,7 @@ TEST(SipLocalIpTest, DefaultRouteInterface)
 // route; without a default route a failure.
 TEST(SipLocalIpTest, GuessInNamespace)
 {
-    if (!TestNetns::available())
-        GTEST_SKIP() << "network namespaces need root and iproute2";
+    SONARIS_REQUIRE_PEER(TestNetns::available(), "network namespaces (root and the ip command)");
     TestNetns ns("sipip");
     ASSERT_TRUE(ns.isValid());
     ASSERT_TRUE(TestNetns::vethPair(ns, "sv0", "10.77.0.1/24", ns, "sv1", "10.77.0.2/24"));

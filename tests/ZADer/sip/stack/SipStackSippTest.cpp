@@ -29,8 +29,7 @@ protected:
 
     void SetUp() override
     {
-        if (!TestSupport::haveCommand("sipp"))
-            GTEST_SKIP() << "sipp (Debian sip-tester) is not installed";
+        SONARIS_REQUIRE_COMMANDS("sipp");
         ASSERT_TRUE(m_dir.isValid());
         m_stack = SipStack::create();
         ASSERT_NE(m_stack, nullptr);
