@@ -216,14 +216,14 @@ class Identity:
             self.pending_mac = None
 
 
-def generated(spec):
+def generated(plan):
     """Identities made up from a count, for benchmarks: distinct MACs and addresses, each with
     two SIP lines and two RTP destinations."""
-    if not spec:
+    if not plan:
         return []
     devices = []
-    prefix = spec.get("ipPrefix", "198.51.100.")
-    for i in range(int(spec["count"])):
+    prefix = plan.get("ipPrefix", "198.51.100.")
+    for i in range(int(plan["count"])):
         devices.append({
             "mac": "02:00:5e:01:%02x:%02x" % (i >> 8, i & 0xFF),
             "ip": "%s%d" % (prefix, i % 250 + 1) if i < 250 else "203.0.113.%d" % (i - 249),
