@@ -15,7 +15,7 @@ packages=(
   # tests
   libgtest-dev libgmock-dev
   ffmpeg sox sqlite3 curl openssl iproute2 procps psmisc util-linux python3
-  zbar-tools fonts-liberation2
+  zbar-tools fonts-liberation2 python3-websockets chromium
   tshark sip-tester pulseaudio pulseaudio-utils
   # benchmarks
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
