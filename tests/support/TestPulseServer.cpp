@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <cstdlib>
+#include <cstring>
 
 TestPulseServer::TestPulseServer() = default;
 
@@ -125,6 +126,7 @@ bool TestPulseServer::start(const QStringList& modules)
 
 void TestPulseServer::stop()
 {
+    stopRecording();
     for (std::unique_ptr<QProcess>& keeper : m_keepers) {
         if (keeper->state() != QProcess::NotRunning) {
             keeper->kill();
@@ -224,4 +226,53 @@ bool TestPulseServer::waitForRecorders(int count, int timeoutMs) const
         QThread::msleep(10);
     }
     return true;
+}
+
+bool TestPulseServer::startRecording(const QString& sink)
+{
+    stopRecording();
+    if (!isRunning())
+        return false;
+    const int before = recorderCount();
+    m_recordingPath = dir() + QStringLiteral("/%1-monitor.raw").arg(sink);
+    m_recorder.reset(new QProcess);
+    m_recorder->setStandardOutputFile(m_recordingPath);
+    m_recorder->setStandardErrorFile(QProcess::nullDevice());
+    m_recorder->start(QStringLiteral("parec"),
+                      {QStringLiteral("--server=%1").arg(server()),
+                       QStringLiteral("--device=%1.monitor").arg(sink), QStringLiteral("--raw"),
+                       QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
+                       QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
+    return m_recorder->waitForStarted(5000) && waitForRecorders(before + 1);
+}
+
+QVector<float> TestPulseServer::recorded() const
+{
+    QVector<float> samples;
+    QFile file(m_recordingPath);
+    if (m_recordingPath.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return samples;
+    const QByteArray raw = file.readAll();
+    samples.reserve(raw.size() / 4);
+    for (int i = 0; i + 3 < raw.size(); i += 4) {
+        int16_t v;
+        std::memcpy(&v, raw.constData() + i, 2);
+        samples.append(v / 32768.0f);
+    }
+    return samples;
+}
+
+QVector<float> TestPulseServer::stopRecording()
+{
+    if (!m_recorder)
+        return QVector<float>();
+    m_recorder->terminate();
+    if (!m_recorder->waitForFinished(5000)) {
+        m_recorder->kill();
+        m_recorder->waitForFinished(5000);
+    }
+    m_recorder.reset();
+    QVector<float> samples = recorded();
+    m_recordingPath.clear();
+    return samples;
 }

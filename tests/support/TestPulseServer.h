@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVector>
 
 #include <memory>
 #include <vector>
@@ -58,10 +59,20 @@ public:
     // daemon's life, and its clock is restarted (suspend, resume) at that period.
     bool keepClocked(const QString& sink);
 
+    // Records what reaches the monitor of sink (s16le, stereo, 44100 Hz) into a file of dir(),
+    // from now until stopRecording. False when the recorder does not connect.
+    bool startRecording(const QString& sink = QStringLiteral("spk"));
+    // The first channel of what has been recorded so far, as floats; the recording goes on.
+    QVector<float> recorded() const;
+    // Ends the recording; the first channel of all of it.
+    QVector<float> stopRecording();
+
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_process;
     std::vector<std::unique_ptr<QProcess>> m_keepers;
+    std::unique_ptr<QProcess> m_recorder;
+    QString m_recordingPath;
     QString m_error;
     QByteArray m_previousServer;
     bool m_hadPreviousServer = false;
