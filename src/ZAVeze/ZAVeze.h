@@ -92,26 +92,27 @@ public:
     // or a stop), appending each device once, with its SIP lines and RTP list (also when those
     // replies come before the device's own). The size of devices afterwards; -1 when the
     // adapter is not open.
-    int search(QVector<ZAVezeDevice>& devices, double seconds);
+    virtual int search(QVector<ZAVezeDevice>& devices, double seconds);
     // The first device with both these MAC and IPv4 bytes, or -1.
     static int findDevice(const QVector<ZAVezeDevice>& devices, const QByteArray& mac, const QByteArray& ip);
 
     // The device commands: each sends one request to the device and blocks for its reply (up
-    // to kCommandSeconds). 0 when the device answered "success", -1 otherwise.
-    int playVolume(const ZAVezeDevice& device);
-    int reboot(const ZAVezeDevice& device);
-    int resetDefault(const ZAVezeDevice& device);
-    int setAccountPassword(const ZAVezeDevice& device, const QString& account, const QString& password);
-    int setIpDhcp(const ZAVezeDevice& device);
-    int setIpStatic(const ZAVezeDevice& device, const QString& ip, const QString& netmask, const QString& gateway,
+    // to kCommandSeconds). 0 when the device answered "success", -1 otherwise. They and search()
+    // are virtual so that the device windows' jobs can run against a scripted tool.
+    virtual int playVolume(const ZAVezeDevice& device);
+    virtual int reboot(const ZAVezeDevice& device);
+    virtual int resetDefault(const ZAVezeDevice& device);
+    virtual int setAccountPassword(const ZAVezeDevice& device, const QString& account, const QString& password);
+    virtual int setIpDhcp(const ZAVezeDevice& device);
+    virtual int setIpStatic(const ZAVezeDevice& device, const QString& ip, const QString& netmask, const QString& gateway,
                     const QString& dns1, const QString& dns2);
-    int setMac(const ZAVezeDevice& device, const QString& mac);
-    int setName(const ZAVezeDevice& device, const QString& name);
+    virtual int setMac(const ZAVezeDevice& device, const QString& mac);
+    virtual int setName(const ZAVezeDevice& device, const QString& name);
     // At most ZAVezeDevice::kMaxRtp destinations "ip:port"; more are refused unsent.
-    int setRtpSettings(const ZAVezeDevice& device, const QVector<QString>& destinations);
+    virtual int setRtpSettings(const ZAVezeDevice& device, const QVector<QString>& destinations);
     // Line 0 or 1; another line is refused unsent.
-    int setSipSettings(const ZAVezeDevice& device, int line, const ZAVezeSipInfo& sip);
-    int setDeviceVolume(const ZAVezeDevice& device, int micVolume, int outVolume, int autoMute);
+    virtual int setSipSettings(const ZAVezeDevice& device, int line, const ZAVezeSipInfo& sip);
+    virtual int setDeviceVolume(const ZAVezeDevice& device, int micVolume, int outVolume, int autoMute);
 
     void onPacket(QPcap* capture, const QByteArray& frame) override;
 

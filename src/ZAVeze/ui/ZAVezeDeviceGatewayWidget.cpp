@@ -1,0 +1,20 @@
+#include "ZAVezeDeviceGatewayWidget.h"
+
+#include "ZAVezeDeviceTableWidget.h"
+
+#include <QRegExpValidator>
+
+ZAVezeDeviceGatewayWidget::ZAVezeDeviceGatewayWidget(ZAVezeDeviceTableWidget* table, ZAVeze* tool, int row,
+                                                     int column)
+    : ZAVezeDeviceTextWidget(table, tool, row, column)
+{
+    setValidator(new QRegExpValidator(QRegExp(QLatin1String(kIpv4Expression))));
+}
+
+void ZAVezeDeviceGatewayWidget::applyText(const QString& text)
+{
+    if (!isAcceptable(text) || !hasDevice())
+        return;
+    const ZAVezeDevice& device = table->devices().at(row());
+    applyAddress(device.ipAddress(), device.netmask(), text);
+}
