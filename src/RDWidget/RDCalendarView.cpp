@@ -63,6 +63,15 @@ void RDCalendarView::setCurrentDate(const QDate& date)
     updateView();
 }
 
+void RDCalendarView::setSelectedDate(const QDate& date)
+{
+    if (!date.isValid())
+        return;
+    m_selectedDate = date;
+    m_currentDate = date;
+    updateView();
+}
+
 void RDCalendarView::updateView()
 {
     m_titleLabel->setText(m_currentDate.toString(QStringLiteral("yyyy-MM")));

@@ -23,6 +23,8 @@ public:
     QDate currentDate() const { return m_currentDate; }
     // The month to show; the selection stays.
     void setCurrentDate(const QDate& date);
+    // Makes date the selected one and shows its month (an invalid date changes nothing).
+    void setSelectedDate(const QDate& date);
     void updateView();
 
     RDLabel* titleLabel() const { return m_titleLabel; }

@@ -108,6 +108,25 @@ TEST(RDCalendarView, ClickSelectsAndTheSelectionSurvivesPaging)
     EXPECT_FALSE(shown->isEnabled());
 }
 
+TEST(RDCalendarView, SetSelectedDateShowsItsMonth)
+{
+    RDCalendarView view;
+    view.setSelectedDate(QDate(2026, 12, 24));
+    EXPECT_EQ(view.selectedDate(), QDate(2026, 12, 24));
+    EXPECT_EQ(view.titleLabel()->text(), "2026-12");
+    // December 2026 starts on a Tuesday.
+    RDCalendarItemView* cell = view.cells()[2 + 23];
+    EXPECT_EQ(cell->date, QDate(2026, 12, 24));
+    EXPECT_TRUE(cell->selected);
+    int selected = 0;
+    for (RDCalendarItemView* c : view.cells())
+        selected += c->selected ? 1 : 0;
+    EXPECT_EQ(selected, 1);
+
+    view.setSelectedDate(QDate());
+    EXPECT_EQ(view.selectedDate(), QDate(2026, 12, 24));
+}
+
 TEST(RDCalendarView, LayoutAndPicture)
 {
     RDCalendarView view;
