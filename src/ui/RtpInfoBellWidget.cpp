@@ -33,6 +33,7 @@ constexpr int kSmallEditWidth = 45;
 // Room beside a combo's or button's text that its size hint leaves too tight.
 constexpr int kTextRoom = 20;
 constexpr const char* kBellFilter = "*.mp3;*.wav;*.flac";
+const QColor kDisabledText(102, 102, 102);
 
 } // namespace
 
@@ -235,6 +236,9 @@ void RtpInfoBellWidget::setEditable(bool editable)
              m_previewButton, m_titleLabel, m_fileEdit, m_selectButton, m_repeatLabel,
              m_repeatCombo, m_durationEdit, m_secondsLabel, m_timesEdit, m_demoLabel, m_table})
         control->setEnabled(editable);
+    // The labels paint their own colour: grey them with the controls beside them.
+    for (RDLabel* label : {m_titleLabel, m_repeatLabel, m_secondsLabel, m_demoLabel})
+        label->setTextColor(editable ? QColor(Qt::black) : kDisabledText);
 }
 
 bool RtpInfoBellWidget::isPreviewPlaying() const

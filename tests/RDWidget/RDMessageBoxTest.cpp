@@ -8,7 +8,10 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFile>
+#include <QListView>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -127,6 +130,42 @@ TEST(FileDialogHook, AnswersAndRecords)
     EXPECT_EQ(hook.fileAsks()[0].nameFilter, "*.bin");
     EXPECT_EQ(hook.fileAsks()[1].mode, QFileDialog::Directory);
     hook.reset();
+}
+
+// The real dialog lists the files of every pattern of a ';'-separated filter, and no others.
+TEST_F(RealBoxes, FileDialogTakesPatternsSeparatedBySemicolons)
+{
+    QTemporaryDir dir;
+    for (const char* name : {"a.mp3", "b.wav", "c.flac", "d.txt", "e.mp3.bak"}) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    QStringList filters;
+    QStringList listed;
+    GuiTest::onModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        filters = dialog->nameFilters();
+        dialog->setDirectory(dir.path());
+        auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_NE(view, nullptr);
+        // The folder is read in the background; its five files and their filtering arrive later.
+        GuiTest::waitFor([&] {
+            listed.clear();
+            const QModelIndex root = view->rootIndex();
+            for (int row = 0; row < view->model()->rowCount(root); ++row) {
+                const QModelIndex index = view->model()->index(row, 0, root);
+                if (view->model()->flags(index) & Qt::ItemIsEnabled)
+                    listed.append(index.data().toString());
+            }
+            listed.sort();
+            return listed.size() == 3;
+        });
+        dialog->reject();
+    });
+    EXPECT_TRUE(selectFiles(QFileDialog::ExistingFile, "*.mp3;*.wav;*.flac").isEmpty());
+    EXPECT_EQ(filters, QStringList({"*.mp3 *.wav *.flac"}));
+    EXPECT_EQ(listed, QStringList({"a.mp3", "b.wav", "c.flac"}));
 }
 
 TEST(UrlRecorder, CatchesOpenedUrls)

@@ -196,6 +196,7 @@ TEST(RtpInfoBellWidget, FillsAndReadsBackTheChannelValues)
         EXPECT_EQ(!tab.timesEdit()->isHidden(), c.times);
         EXPECT_EQ(tab.duration(), 30);
         EXPECT_EQ(tab.loops(), 4);
+        GuiTest::grabToPng(&tab, QStringLiteral("bell_tab_repeat_%1").arg(c.loopType));
     }
     EXPECT_EQ(changed.count(), 0);
 
@@ -238,13 +239,16 @@ TEST(RtpInfoBellWidget, FillsAndReadsBackTheChannelValues)
     EXPECT_EQ(tab.duration(), 45);
 
     tab.setEditable(false);
+    GuiTest::grabToPng(&tab, QStringLiteral("bell_tab_channel_running"));
     for (QWidget* control : {static_cast<QWidget*>(tab.previewButton()),
                              static_cast<QWidget*>(tab.fileEdit()), static_cast<QWidget*>(tab.selectButton()),
                              static_cast<QWidget*>(tab.repeatCombo()), static_cast<QWidget*>(tab.durationEdit()),
                              static_cast<QWidget*>(tab.timesEdit()), static_cast<QWidget*>(tab.table())})
         EXPECT_FALSE(control->isEnabled());
+    EXPECT_EQ(tab.secondsLabel()->textColor(), QColor(102, 102, 102));
     tab.setEditable(true);
     EXPECT_TRUE(tab.table()->isEnabled());
+    EXPECT_EQ(tab.secondsLabel()->textColor(), QColor(Qt::black));
 }
 
 // Each way of choosing a bell puts its path into the file edit and reports the change once.
