@@ -37,8 +37,8 @@ void ZAVezeDeviceTextWidget::setText(const QString& text)
 
 void ZAVezeDeviceTextWidget::showText()
 {
-    // A few pixels of air on either side.
-    const int room = m_label->width() - 6;
+    // A pixel of air on either side.
+    const int room = m_label->width() - 2;
     const QString shown = room > 0 ? m_label->fontMetrics().elidedText(m_text, Qt::ElideRight, room) : m_text;
     m_label->setText(shown);
     setToolTip(shown == m_text ? QString() : m_text);
