@@ -36,15 +36,21 @@ void ZAVezeFirmwareUploadThread::stop()
 
 bool ZAVezeFirmwareUploadThread::deviceUrls(const ZAVezeDevice& device, QString* loginUrl, QString* uploadUrl)
 {
-    const QString ip = device.ipAddress();
-    if (!isIpv4(ip.toStdString()))
+    uint32_t address = 0;
+    if (!parseIpv4(device.ipAddress().toStdString(), &address))
         return false;
+    // Written out again, so that "010.0.0.5" cannot reach the URL parser, which reads it as octal.
+    const QString ip = QString::fromStdString(ipv4Text(address));
     // "https" as the text or the JSON number 1; true or any other text means HTTP.
     const bool https = device.value(QStringLiteral("https")) == QLatin1String("1");
     const QString scheme = https ? QStringLiteral("https") : QStringLiteral("http");
-    const QString port = device.value(https ? QStringLiteral("httpsPort") : QStringLiteral("httpPort"));
-    if (!port.isEmpty() && parsePort(port.toStdString()) < 0)
-        return false;
+    QString port = device.value(https ? QStringLiteral("httpsPort") : QStringLiteral("httpPort"));
+    if (!port.isEmpty()) {
+        const int number = parsePort(port.toStdString());
+        if (number < 0)
+            return false;
+        port = QString::number(number);
+    }
     const QString base =
         port.isEmpty() ? QStringLiteral("%1://%2").arg(scheme, ip) : QStringLiteral("%1://%2:%3").arg(scheme, ip, port);
     *loginUrl = base + QStringLiteral("/cgi-bin/CGI?login");

@@ -34,7 +34,7 @@ public:
 
     // The login and upload URLs for device; false (and both untouched) when its "ip" is not a
     // dotted IPv4 address or the port it reports is not 1..65535, so that nothing a device
-    // sends can steer the request elsewhere.
+    // sends can steer the request elsewhere. The address is written in its plain form.
     static bool deviceUrls(const ZAVezeDevice& device, QString* loginUrl, QString* uploadUrl);
     // "username=..&password=..", both percent-encoded.
     static QByteArray loginBody(const QString& account, const QString& password);

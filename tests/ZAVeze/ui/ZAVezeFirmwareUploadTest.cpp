@@ -135,6 +135,9 @@ TEST(ZAVezeFirmwareUploadThread, UrlsFollowTheDeviceSchemeAndPort)
          "http://10.0.0.5:80/cgi-bin/upload"},
         {{{"ip", "10.0.0.5"}, {"https", "yes"}, {"httpPort", 80}}, "http://10.0.0.5:80/cgi-bin/CGI?login",
          "http://10.0.0.5:80/cgi-bin/upload"},
+        // Leading zeros would read as octal in the URL: the numbers are written out plainly.
+        {{{"ip", "010.000.000.005"}, {"httpPort", "0080"}}, "http://10.0.0.5:80/cgi-bin/CGI?login",
+         "http://10.0.0.5:80/cgi-bin/upload"},
         // What a device reports must not steer the request elsewhere.
         {{{"ip", "evil.example/x?"}, {"httpPort", 80}}, "", ""},
         {{{"ip", "10.0.0.5@evil"}}, "", ""},
