@@ -27,8 +27,11 @@ ZAVezeDeviceIpWidget::ZAVezeDeviceIpWidget(ZAVezeDeviceTableWidget* table, ZAVez
 void ZAVezeDeviceIpWidget::setIp(const QString& ip)
 {
     setText(ip);
-    const bool usable = isIpv4(ip.toStdString());
-    const QString url = usable ? QStringLiteral("http://%1/index.html").arg(ip) : QString();
+    uint32_t address = 0;
+    const bool usable = parseIpv4(ip.toStdString(), &address);
+    // Written out plainly: the URL parser reads "010.0.0.5" as octal.
+    const QString url =
+        usable ? QStringLiteral("http://%1/index.html").arg(QString::fromStdString(ipv4Text(address))) : QString();
     m_web->setToolTip(url);
     label()->setToolTip(url);
     m_web->setEnabled(usable);

@@ -205,14 +205,22 @@ TEST_F(CellsFixture, TheWebButtonOpensTheDevicePage)
     ASSERT_EQ(recorder.urls().size(), 1);
     EXPECT_EQ(recorder.urls()[0], QUrl("http://192.168.1.12/index.html"));
 
-    // An address that is not a dotted IPv4 address (it comes from the device) opens nothing.
+    // The address comes from the device: leading zeros are dropped (a URL would read them as
+    // octal), and what is not a dotted IPv4 address opens nothing.
+    ZAVezeDevice zeros = DeviceFixtures::device(1);
+    zeros.setIpAddress("010.000.001.012");
+    table->setDevices({zeros});
+    ip = qobject_cast<ZAVezeDeviceIpWidget*>(cell(0, 5));
+    QTest::mouseClick(ip->webButton(), Qt::LeftButton);
+    ASSERT_EQ(recorder.urls().size(), 2);
+    EXPECT_EQ(recorder.urls()[1], QUrl("http://10.0.1.12/index.html"));
     ZAVezeDevice odd = DeviceFixtures::device(1);
     odd.setIpAddress("evil.example/x?");
     table->setDevices({odd});
     ip = qobject_cast<ZAVezeDeviceIpWidget*>(cell(0, 5));
     EXPECT_FALSE(ip->webButton()->isEnabled());
     ip->onClickWeb();
-    EXPECT_EQ(recorder.urls().size(), 1);
+    EXPECT_EQ(recorder.urls().size(), 2);
 }
 
 TEST_F(CellsFixture, TheBeepButtonPlaysTheToneOnTheRowsDevice)
