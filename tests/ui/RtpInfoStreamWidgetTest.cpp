@@ -13,11 +13,13 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -168,6 +170,34 @@ TEST(RtpInfoStreamWidget, DeadUrlShowsTheFailureToast)
     EXPECT_EQ(toast->text(), "Stream Play Failure");
     EXPECT_EQ(toast->pos(), QPoint((500 - toast->width()) / 2, 300 - 5 - toast->height()));
     GuiTest::grabToPng(&tab, QStringLiteral("live_radio_tab_failure"));
+}
+
+// A station that takes the connection and never answers: the second click ends the opening at
+// once, and the operator's stop is no failure to report.
+TEST(RtpInfoStreamWidget, StopWhileAStationHangs)
+{
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    RtpInfoStreamWidget tab;
+    tab.resize(500, 300);
+    tab.show();
+    tab.setStreamUrl(QStringLiteral("http://127.0.0.1:%1/live").arg(silent.serverPort()));
+    press(tab.playButton());
+    ASSERT_TRUE(GuiTest::waitFor([&] { return silent.hasPendingConnections(); }, 5000));
+    EXPECT_TRUE(tab.playButton()->isChecked());
+    EXPECT_TRUE(tab.player()->isPlaying());
+
+    QElapsedTimer timer;
+    timer.start();
+    press(tab.playButton());
+    const qint64 stopMs = timer.elapsed();
+    std::printf("stop while the open hangs: %lld ms\n", static_cast<long long>(stopMs));
+    EXPECT_LT(stopMs, 1000);
+    EXPECT_FALSE(tab.playButton()->isChecked());
+    EXPECT_FALSE(tab.player()->isPlaying());
+    QTest::qWait(200);
+    EXPECT_FALSE(tab.playButton()->isChecked());
+    EXPECT_EQ(tab.currentToast(), nullptr);
 }
 
 // The end of a finite stream unchecks the button without a word; a click then starts a new test.
