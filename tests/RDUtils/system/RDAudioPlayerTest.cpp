@@ -8,7 +8,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -129,43 +128,6 @@ double threadCpuSeconds(pid_t tid)
     return (fields[11].toLongLong() + fields[12].toLongLong()) / double(sysconf(_SC_CLK_TCK));
 }
 
-// Records the null sink's monitor (s16le stereo 44100 Hz) until finish() is called.
-class MonitorRecording
-{
-public:
-    bool start(TestPulseServer& pulse)
-    {
-        m_path = pulse.dir() + QStringLiteral("/monitor.raw");
-        m_process.setStandardOutputFile(m_path);
-        m_process.start(QStringLiteral("parec"),
-                        {QStringLiteral("--device=spk.monitor"), QStringLiteral("--raw"),
-                         QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
-                         QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
-        return m_process.waitForStarted(5000)
-            && pulse.waitForRecorders(pulse.keeperCount() + 1);
-    }
-    // First channel as floats.
-    QVector<float> finish()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-        QFile file(m_path);
-        file.open(QIODevice::ReadOnly);
-        const QByteArray raw = file.readAll();
-        QVector<float> samples;
-        for (int i = 0; i + 3 < raw.size(); i += 4) {
-            int16_t v;
-            std::memcpy(&v, raw.constData() + i, 2);
-            samples.append(v / 32768.0f);
-        }
-        return samples;
-    }
-
-private:
-    QProcess m_process;
-    QString m_path;
-};
-
 // Longest run of samples (in a row) that stay near zero.
 int longestSilence(const QVector<float>& samples, float threshold = 0.002f)
 {
@@ -190,8 +152,7 @@ TEST(RDAudioPlayerTest, PlaysAFileIntoTheOutputWithoutGaps)
     const QString tone = pulse.dir() + QStringLiteral("/tone.wav");
     ASSERT_TRUE(TestSupport::makeTone(tone, 1000, 2.0));
 
-    MonitorRecording recording;
-    ASSERT_TRUE(recording.start(pulse));
+    ASSERT_TRUE(pulse.startRecording());
     TestLogFile log;
     Recorder recorder;
     RDAudioPlayer player;
@@ -237,7 +198,7 @@ TEST(RDAudioPlayerTest, PlaysAFileIntoTheOutputWithoutGaps)
     const qint64 expected = 2 * 44100 * 4;
     EXPECT_NEAR(double(recorder.bytes()), double(expected), 2 * 882 * 4);
 
-    const QVector<float> heard = TestAudio::trimSilence(recording.finish());
+    const QVector<float> heard = TestAudio::trimSilence(pulse.stopRecording());
     EXPECT_NEAR(heard.size() / 44100.0, 2.0, 0.05);
     EXPECT_NEAR(TestAudio::toneFrequency(heard, 44100), 1000.0, 5.0);
     // A 1 kHz sine crosses zero often, but never stays near it for 5 ms.
@@ -254,8 +215,7 @@ TEST(RDAudioPlayerTest, ShortFilePlaysOutAndVolumeApplies)
     const QString tone = pulse.dir() + QStringLiteral("/short.wav");
     ASSERT_TRUE(TestSupport::makeTone(tone, 1000, 0.1));
 
-    MonitorRecording recording;
-    ASSERT_TRUE(recording.start(pulse));
+    ASSERT_TRUE(pulse.startRecording());
     Recorder recorder;
     recorder.stopOnEnd = true;
     RDAudioPlayer player;
@@ -270,7 +230,7 @@ TEST(RDAudioPlayerTest, ShortFilePlaysOutAndVolumeApplies)
     const int fullPeak = recorder.peak();
     // The output got the 0.1 s before the reader closed it.
     QThread::msleep(400);
-    const QVector<float> heard = TestAudio::trimSilence(recording.finish());
+    const QVector<float> heard = TestAudio::trimSilence(pulse.stopRecording());
     EXPECT_NEAR(heard.size() / 44100.0, 0.1, 0.02);
 
     Recorder quieter;
