@@ -14,7 +14,7 @@ ZAVezeDeviceSearchDialog::ZAVezeDeviceSearchDialog(QWidget* parent)
 
 ZAVezeDeviceSearchDialog::~ZAVezeDeviceSearchDialog()
 {
-    // run() writes m_devices: the worker has to be gone before the members are.
+    // run() uses the members: the worker has to be gone before they are.
     stopTask();
 }
 
@@ -29,10 +29,21 @@ bool ZAVezeDeviceSearchDialog::startSearch(ZAVeze* tool, double seconds)
 
 void ZAVezeDeviceSearchDialog::run()
 {
+    QVector<ZAVezeDevice> found;
     if (m_tool)
-        m_tool->search(m_devices, m_seconds);
-    sortByAddress(m_devices);
+        m_tool->search(found, m_seconds);
+    sortByAddress(found);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_devices = std::move(found);
+    }
     dismiss();
+}
+
+QVector<ZAVezeDevice> ZAVezeDeviceSearchDialog::devices() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_devices;
 }
 
 void ZAVezeDeviceSearchDialog::stop()

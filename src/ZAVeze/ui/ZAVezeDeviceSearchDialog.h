@@ -5,6 +5,8 @@
 
 #include <QVector>
 
+#include <mutex>
+
 class ZAVeze;
 
 // The small modal window shown while the device tool searches the network: the search runs on
@@ -26,13 +28,16 @@ public:
     void stop() override;
 
     // Read after exec() has returned.
-    QVector<ZAVezeDevice> devices() const { return m_devices; }
+    QVector<ZAVezeDevice> devices() const;
 
     // Ascending by the raw IPv4 bytes, unsigned, a shorter array before its extensions.
     static void sortByAddress(QVector<ZAVezeDevice>& devices);
 
 private:
     ZAVeze* m_tool = nullptr;
+    // Written by the worker once, at the end of the search; the lock makes the hand-over to the
+    // GUI thread visible to the race detector, which does not see through Qt's posted events.
+    mutable std::mutex m_mutex;
     QVector<ZAVezeDevice> m_devices;
     double m_seconds = 3.0;
 };

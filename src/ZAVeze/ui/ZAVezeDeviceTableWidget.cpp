@@ -176,11 +176,31 @@ void ZAVezeDeviceTableWidget::refreshRow(int row, const ZAVezeDevice& device)
 
 void ZAVezeDeviceTableWidget::updateDevice(ZAVezeDevice device)
 {
-    if (thread() != QThread::currentThread()) {
-        if (!QMetaObject::invokeMethod(this, "updateDevice", Qt::QueuedConnection, Q_ARG(ZAVezeDevice, device)))
-            RDLOG("device table: cannot post updateDevice");
+    if (thread() == QThread::currentThread()) {
+        showUpdate(device);
         return;
     }
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        m_pending.append(device);
+    }
+    if (!QMetaObject::invokeMethod(this, "takePendingUpdates", Qt::QueuedConnection))
+        RDLOG("device table: cannot post an update");
+}
+
+void ZAVezeDeviceTableWidget::takePendingUpdates()
+{
+    QVector<ZAVezeDevice> pending;
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        pending.swap(m_pending);
+    }
+    for (const ZAVezeDevice& device : qAsConst(pending))
+        showUpdate(device);
+}
+
+void ZAVezeDeviceTableWidget::showUpdate(const ZAVezeDevice& device)
+{
     for (int row = 0; row < m_devices.size() && row < m_table->rowCount(); ++row) {
         if (m_devices[row].compare(device) == 0) {
             m_devices[row] = device;

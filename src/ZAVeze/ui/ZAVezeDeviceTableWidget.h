@@ -8,6 +8,8 @@
 #include <QModelIndexList>
 #include <QVector>
 
+#include <mutex>
+
 class QTableWidget;
 class ZAVeze;
 class ZAVezeDeviceHeaderView;
@@ -64,8 +66,11 @@ public:
     void localize() override;
 
 public slots:
-    // Any thread (re-posts itself to the widget's thread).
+    // Any thread: from another one the record is queued and the widget's thread is asked to
+    // take it.
     void updateDevice(ZAVezeDevice device) override;
+    // Shows the records queued by other threads.
+    void takePendingUpdates();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -78,8 +83,15 @@ private:
     void updateHeaderCheck();
     void copySelection();
 
+    void showUpdate(const ZAVezeDevice& device);
+
     ZAVeze* m_tool = nullptr;
     QTableWidget* m_table;
     ZAVezeDeviceHeaderView* m_header;
     QVector<ZAVezeDevice> m_devices;
+
+    // Records handed over by the jobs' threads. The hand-over goes through this lock rather than
+    // through the argument of a queued call, so that the race detector sees it too.
+    std::mutex m_pendingMutex;
+    QVector<ZAVezeDevice> m_pending;
 };
