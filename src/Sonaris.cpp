@@ -7,6 +7,7 @@
 #include "RDHttpTextResponse.h"
 #include "RDLanguage.h"
 #include "RDLog.h"
+#include "RTPSipManager.h"
 #include "RtpManager.h"
 #include "RtpPortManager.h"
 #include "SonarisHttpApi.h"
@@ -131,7 +132,9 @@ int Sonaris::init(int argc, char** argv)
     m_hostRegistered = true;
     RtpPortManager::createInstance();
     m_portManagerMade = true;
-    RtpManager::createInstance();
+    // The SIP agent stands above the channel engine: the engine is handed what makes it.
+    RtpManager::createInstance(
+        [](RtpManagerQueue* queue) { return std::make_unique<RTPSipManager>(queue); });
     m_managerMade = true;
     // Plug in here: ZvAPI::createInstance.
     RtpManager::instance()->addObserver(this);

@@ -5,6 +5,7 @@
 //   bench_manager [--channels N] [--rounds R]
 
 #include "RDThread.h"
+#include "RTPSipManager.h"
 #include "RtpInfo.h"
 #include "RtpInfoSession.h"
 #include "RtpManager.h"
@@ -143,7 +144,9 @@ int main(int argc, char** argv)
     }
 
     RtpPortManager::createInstance();
-    RtpManager* manager = RtpManager::createInstance();
+    // With its SIP agent, as the application runs it.
+    RtpManager* manager = RtpManager::createInstance(
+        [](RtpManagerQueue* queue) { return std::make_unique<RTPSipManager>(queue); });
     std::vector<int> sinks;
     for (int i = 0; i < channels; ++i) {
         int port = 0;

@@ -121,30 +121,39 @@ void RTPMediaInput::close()
     m_interrupt = nullptr;
 }
 
+std::unique_ptr<RTPAudioPacket> RTPMediaInput::packetFrom(AVPacket* out, const AVCodecParameters& target,
+                                                          int payloadType)
+{
+    if (!out)
+        return nullptr;
+    const int rate = target.sample_rate;
+    auto packet = std::make_unique<RTPAudioPacket>();
+    // The payload type first: setPayload puts the MP3 header in front for it.
+    packet->payloadType = payloadType;
+    packet->sampleRate = rate;
+    packet->channels = target.ch_layout.nb_channels;
+    if (out->duration > 0 && out->time_base.num > 0 && out->time_base.den > 0)
+        packet->duration = double(out->duration) * av_q2d(out->time_base);
+    if (packet->duration <= 0.0 && rate > 0) {
+        // Pacing needs every packet to take time: count the samples it holds.
+        int samples = av_get_audio_frame_duration2(const_cast<AVCodecParameters*>(&target), out->size);
+        if (samples <= 0)
+            samples = target.codec_id == AV_CODEC_ID_MP3 ? 1152 : target.frame_size;
+        packet->duration = samples > 0 ? double(samples) / rate : 0.0;
+    }
+    packet->setPayload(out->data, out->size);
+    av_packet_free(&out);
+    if (packet->length <= 0)
+        return nullptr;
+    return packet;
+}
+
 void RTPMediaInput::convert(const Sink& sink)
 {
-    const int rate = m_target->sample_rate;
     while (AVPacket* out = m_converter->pop()) {
-        RTPAudioPacket* packet = new RTPAudioPacket;
-        // The payload type first: setPayload puts the MP3 header in front for it.
-        packet->payloadType = m_payloadType;
-        packet->sampleRate = rate;
-        packet->channels = m_target->ch_layout.nb_channels;
-        if (out->duration > 0 && out->time_base.num > 0 && out->time_base.den > 0)
-            packet->duration = double(out->duration) * av_q2d(out->time_base);
-        if (packet->duration <= 0.0 && rate > 0) {
-            // Pacing needs every packet to take time: count the samples it holds.
-            int samples = av_get_audio_frame_duration2(m_target, out->size);
-            if (samples <= 0)
-                samples = m_target->codec_id == AV_CODEC_ID_MP3 ? 1152 : m_target->frame_size;
-            packet->duration = samples > 0 ? double(samples) / rate : 0.0;
-        }
-        packet->setPayload(out->data, out->size);
-        av_packet_free(&out);
-        if (packet->length > 0 && sink)
-            sink(packet);
-        else
-            delete packet;
+        std::unique_ptr<RTPAudioPacket> packet = packetFrom(out, *m_target, m_payloadType);
+        if (packet && sink)
+            sink(packet.release());
     }
 }
 

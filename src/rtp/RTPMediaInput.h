@@ -3,12 +3,14 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 extern "C" {
 #include <libavcodec/codec_par.h>
 }
 
 struct AVFormatContext;
+struct AVPacket;
 struct AVStream;
 class AVPacketConverter;
 class RTPAudioPacket;
@@ -68,6 +70,10 @@ public:
     static bool isUrl(const QString& path);
     // A readable text for an open() or readPacket() code.
     static QString errorText(int code);
+    // One packet of a conversion to target as an RTP packet of payloadType, its duration taken
+    // from the packet or counted from the samples it holds; null when it holds no payload. The
+    // packet is freed in any case. The other converting sources (a SIP call) share it.
+    static std::unique_ptr<RTPAudioPacket> packetFrom(AVPacket* out, const AVCodecParameters& target, int payloadType);
 
 private:
     static int interruptCallback(void* opaque);

@@ -18,8 +18,7 @@
 #include "RtpInfoSessionSendThread.h"
 #include "RtpCodec.h"
 #include "RtpLayerSession.h"
-#include "RtpManager.h"
-#include "RtpManagerSip.h"
+#include "RtpCallSources.h"
 #include "RtpPortManager.h"
 #include "RDThread.h"
 
@@ -168,16 +167,21 @@ RTPAudioReader* RtpInfoSession::createTalkSource(const std::shared_ptr<VexaClien
     return talk;
 }
 
-int RtpInfoSession::findSipSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader)
+void RtpInfoSession::setCallSources(RtpCallSources* sources)
 {
-    RtpManagerSip* sip = RtpManager::currentSip();
-    return sip ? sip->findCallSource(info, device, reader) : -1;
+    m_callSources.store(sources);
+}
+
+int RtpInfoSession::findSipSource(const RtpInfo& info, std::shared_ptr<RTPAudioReader>* source)
+{
+    RtpCallSources* sources = m_callSources.load();
+    return sources ? sources->findCallSource(info, source) : -1;
 }
 
 void RtpInfoSession::endSipCalls(const RtpInfo& info)
 {
-    if (RtpManagerSip* sip = RtpManager::currentSip())
-        sip->endCalls(info);
+    if (RtpCallSources* sources = m_callSources.load())
+        sources->endCalls(info);
 }
 
 int RtpInfoSession::startSource(int source, int startedType)
@@ -193,7 +197,7 @@ int RtpInfoSession::startSource(int source, int startedType)
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_sendThread && m_sendThread->hasEnded())
             ended = detachSend(false);
-        present = index >= 0 && (m_slots[index].reader || m_slots[index].sipDevice);
+        present = index >= 0 && (m_slots[index].reader || m_slots[index].callSource);
         payloadType = sourcePayloadType(info);
     }
     finishSend(ended);
@@ -219,7 +223,7 @@ int RtpInfoSession::startSource(int source, int startedType)
         std::lock_guard<std::mutex> lock(m_mutex);
         if (index >= 0 && !present) {
             Slot& slot = m_slots[index];
-            if (slot.reader || slot.sipDevice) {
+            if (slot.reader || slot.callSource) {
                 // Another start filled the slot meanwhile; it stays.
             } else if (source == kSourceSip) {
                 result = attachSipSource(slot, info, startedType);
@@ -251,15 +255,14 @@ int RtpInfoSession::startSource(int source, int startedType)
 
 int RtpInfoSession::attachSipSource(Slot& slot, const RtpInfo& info, int startedType)
 {
-    std::shared_ptr<void> device;
-    RTPAudioReader* reader = nullptr;
-    if (findSipSource(info, &device, &reader) < 0)
+    std::shared_ptr<RTPAudioReader> source;
+    if (findSipSource(info, &source) < 0)
         return -1;
-    // A call without its media device yet still counts as started.
-    if (device && reader) {
-        reader->setStartedType(startedType);
-        slot.reader = reader;
-        slot.sipDevice = device;
+    // A call without its media yet still counts as started.
+    if (source) {
+        source->setStartedType(startedType);
+        slot.reader = source.get();
+        slot.callSource = std::move(source);
     }
     return 0;
 }
@@ -378,7 +381,7 @@ int RtpInfoSession::currentSource()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (int i = 0; i < kSlotCount; ++i) {
-        if (m_slots[i].reader || m_slots[i].sipDevice)
+        if (m_slots[i].reader || m_slots[i].callSource)
             return kSourceOrder[i];
     }
     return 0;
@@ -390,7 +393,7 @@ int RtpInfoSession::currentStartedType()
     for (const Slot& slot : m_slots) {
         if (slot.reader)
             return slot.reader->startedType();
-        if (slot.sipDevice)
+        if (slot.callSource)
             return 0;
     }
     return 0;
@@ -402,7 +405,7 @@ bool RtpInfoSession::hasSource(int source)
     if (index < 0)
         return false;
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_slots[index].reader || m_slots[index].sipDevice;
+    return m_slots[index].reader || m_slots[index].callSource;
 }
 
 bool RtpInfoSession::isSending()
@@ -658,9 +661,9 @@ void RtpInfoSession::finishSend(Detached& detached)
 
 void RtpInfoSession::dropSlot(Slot& slot, const RtpInfo& info)
 {
-    if (slot.sipDevice) {
+    if (slot.callSource) {
         slot.reader = nullptr;
-        slot.sipDevice.reset();
+        slot.callSource.reset();
         endSipCalls(info);
         return;
     }

@@ -16,6 +16,7 @@ class RTPAudioWriter;
 class RTPFileAudioReader;
 class RTPFilesAudioReader;
 class RTPStreamAudioReader;
+class RtpCallSources;
 class RtpInfoSessionObserver;
 class RtpInfoSessionSendThread;
 class RtpLayerSession;
@@ -79,6 +80,9 @@ public:
     void setNetwork(const RDSystemNetwork& network);
     void setObserver(RtpInfoSessionObserver* observer);
     void setTalkClient(const std::shared_ptr<VexaClient>& client);
+    // Where the channel's SIP calls are found (kind 64); set before the first start and
+    // outliving the session. Without it the channel has no calls.
+    void setCallSources(RtpCallSources* sources);
 
     // Starts one source kind; 0, or -1 when the kind is already present or cannot start. Starts
     // the send loop when none runs, whatever the result.
@@ -133,10 +137,9 @@ protected:
     virtual RTPAudioReader* createSource(int kind, const RtpInfo& info);
     // The remote-app source fed by client, as createSource makes it; null when it cannot be made.
     virtual RTPAudioReader* createTalkSource(const std::shared_ptr<VexaClient>& client);
-    // The SIP call's source of this channel: -1 when the channel has no call; 0 with *reader
-    // and *device set, or left null when the call has no media device yet. *device keeps the
-    // call's device (and so the reader, which belongs to the call) alive.
-    virtual int findSipSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader);
+    // The SIP call's source of this channel: -1 when the channel has no call; 0 with *source
+    // set, or left null when the call has no media yet. *source shares ownership with the call.
+    virtual int findSipSource(const RtpInfo& info, std::shared_ptr<RTPAudioReader>* source);
     // Ends the channel's SIP calls when its SIP source is stopped.
     virtual void endSipCalls(const RtpInfo& info);
     // The HTTP stream sink and the remote-app sink for client, not yet opened.
@@ -147,7 +150,7 @@ private:
     struct Slot
     {
         RTPAudioReader* reader = nullptr;
-        std::shared_ptr<void> sipDevice; // kind 64 only: the reader belongs to this device
+        std::shared_ptr<RTPAudioReader> callSource; // kind 64 only: reader is this, owned by the call
     };
     // What a stop takes off the session and then ends outside the session lock.
     struct Detached
@@ -206,4 +209,5 @@ private:
     std::shared_ptr<VexaClient> m_talkClient;
 
     std::atomic<RtpInfoSessionObserver*> m_observer{nullptr};
+    std::atomic<RtpCallSources*> m_callSources{nullptr};
 };

@@ -2,7 +2,6 @@
 
 #include "RDLog.h"
 #include "RDFunctionThread.h"
-#include "RTPSipManager.h"
 #include "RtpEngineHost.h"
 #include "RtpInfoSession.h"
 #include "RtpManagerNullSip.h"
@@ -10,7 +9,6 @@
 #include "RtpManagerScheduler.h"
 #include "RtpManagerSip.h"
 #include "RtpScheduleThread.h"
-#include "SipChannel.h"
 #include "ZvDB.h"
 
 #include <QDateTime>
@@ -20,7 +18,6 @@
 namespace {
 
 std::atomic<RtpManager*> g_instance{nullptr};
-std::atomic<RtpManagerSip*> g_sip{nullptr};
 
 // Serialises creation and destruction of the instance.
 std::mutex& lifeMutex()
@@ -39,9 +36,11 @@ bool isAllSources(int source)
 // ---------------------------------------------------------------------------------------------
 // Instance
 
-RtpManager* RtpManager::createInstance()
+RtpManager* RtpManager::createInstance(SipFactory sipFactory)
 {
-    return createInstance(new RtpManager);
+    auto* manager = new RtpManager;
+    manager->setSipFactory(std::move(sipFactory));
+    return createInstance(manager);
 }
 
 RtpManager* RtpManager::createInstance(RtpManager* manager)
@@ -76,16 +75,16 @@ void RtpManager::destroyInstance()
     delete manager;
 }
 
-RtpManagerSip* RtpManager::currentSip()
-{
-    return g_sip.load();
-}
-
 RtpManager::RtpManager() = default;
 
 RtpManager::~RtpManager()
 {
     shutdown();
+}
+
+void RtpManager::setSipFactory(SipFactory factory)
+{
+    m_sipFactory = std::move(factory);
 }
 
 RtpManagerSip* RtpManager::sipManager() const
@@ -98,9 +97,9 @@ RtpInfoSession* RtpManager::createSession()
     return new RtpInfoSession;
 }
 
-RtpManagerSip* RtpManager::createSip()
+std::unique_ptr<RtpManagerSip> RtpManager::createSip()
 {
-    return new RTPSipManager;
+    return m_sipFactory ? m_sipFactory(this) : nullptr;
 }
 
 RtpManagerScheduler* RtpManager::createScheduler()
@@ -112,11 +111,11 @@ void RtpManager::init()
 {
     const QVector<RtpInfo> infos = getRtpInfos();
 
-    RtpManagerSip* sip = createSip();
-    if (!sip)
-        sip = new RtpManagerNullSip;
+    std::unique_ptr<RtpManagerSip> made = createSip();
+    if (!made)
+        made = std::make_unique<RtpManagerNullSip>();
+    RtpManagerSip* sip = made.release();
     m_sip.store(sip);
-    g_sip.store(sip);
     const int sipPort = RtpEngineHost::currentSipPort();
     const int sipResult = sip->init(sipPort, 0);
     if (sipResult < 0)
@@ -184,8 +183,6 @@ void RtpManager::shutdown()
     if (RtpManagerSip* sip = m_sip.exchange(nullptr)) {
         sip->unregisterAll();
         sip->uninit();
-        RtpManagerSip* expected = sip;
-        g_sip.compare_exchange_strong(expected, nullptr);
         delete sip;
     }
     m_playLog.closeThisThread();
@@ -227,6 +224,7 @@ RtpInfoSession* RtpManager::makeSession(int id, const RDSystemNetwork& network,
         return nullptr;
     RtpInfoSession* session = createSession();
     session->setNetwork(network);
+    session->setCallSources(m_sip.load());
     if (talkClient)
         session->setTalkClient(talkClient);
     const uint64_t serial = ++m_lastSerial;
@@ -546,7 +544,7 @@ int RtpManager::reloadSip(const RtpInfo& info)
 QString RtpManager::getSipStatusText(int id)
 {
     RtpManagerSip* sip = m_sip.load();
-    return sip ? SipChannel::statusText(sip->channelState(id)) : QString();
+    return sip ? sip->statusText(id) : QString();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -26,6 +26,7 @@ class RDThread;
 class RtpInfoSession;
 class RtpManagerObserver;
 class RtpManagerScheduler;
+class RtpManagerQueue;
 class RtpManagerSip;
 class VexaClient;
 
@@ -67,26 +68,31 @@ public:
         kActionStop = 1
     };
 
+    // Makes the SIP agent above the engine, handed the queue its calls start and stop their
+    // source through; null gives a manager without one.
+    using SipFactory = std::function<std::unique_ptr<RtpManagerSip>(RtpManagerQueue* queue)>;
+
     // Makes the manager, opens its action log, makes it the instance and initialises it (SIP
-    // agent, scheduler, event thread). The second form takes a manager made by the caller (a
-    // subclass) and owns it from then on. An instance already there is returned unchanged (and
-    // the given manager deleted).
-    static RtpManager* createInstance();
+    // agent from sipFactory, scheduler, event thread). The second form takes a manager made by
+    // the caller (a subclass, its SIP factory set) and owns it from then on. An instance already
+    // there is returned unchanged (and the given manager deleted).
+    static RtpManager* createInstance(SipFactory sipFactory = SipFactory());
     static RtpManager* createInstance(RtpManager* manager);
     // Null before createInstance and from the start of destroyInstance on.
     static RtpManager* instance();
     // Stops the event thread, the scheduler, every session and the SIP agent, in that order,
     // and deletes the manager.
     static void destroyInstance();
-    // The SIP agent of the manager, from its initialisation until its shutdown has stopped every
-    // session; null otherwise. Sessions find a channel's calls through it.
-    static RtpManagerSip* currentSip();
 
     RtpManager();
     ~RtpManager() override;
     RtpManager(const RtpManager&) = delete;
     RtpManager& operator=(const RtpManager&) = delete;
 
+    // Before init (createInstance): what makes the SIP agent.
+    void setSipFactory(SipFactory factory);
+    // The SIP agent, from init until shutdown; null otherwise. Sessions are handed it as their
+    // call sources.
     RtpManagerSip* sipManager() const;
 
     // Starts source kind source on the channel's session, making the session when none runs,
@@ -170,10 +176,10 @@ public:
     int sessionCount();
 
 protected:
-    // What the manager makes; subclasses (tests) give their own. createScheduler may give null
-    // (no schedules run).
+    // What the manager makes; subclasses (tests) give their own. createSip (by default from the
+    // SIP factory) and createScheduler may give null (no SIP agent, no schedules run).
     virtual RtpInfoSession* createSession();
-    virtual RtpManagerSip* createSip();
+    virtual std::unique_ptr<RtpManagerSip> createSip();
     virtual RtpManagerScheduler* createScheduler();
 
     // Run by createInstance, once.
@@ -237,6 +243,7 @@ private:
     std::mutex m_serialMutex;
     std::map<const RtpInfoSession*, uint64_t> m_serials;
 
+    SipFactory m_sipFactory;
     std::atomic<RtpManagerSip*> m_sip{nullptr};
     std::atomic<RtpManagerScheduler*> m_scheduler{nullptr};
     RDThread* m_eventThread = nullptr;

@@ -15,6 +15,7 @@ public:
     bool addChannel(const RtpInfo&) override { return false; }
     bool removeChannel(const RtpInfo&) override { return false; }
     int channelState(int) override { return 0; }
-    int findCallSource(const RtpInfo&, std::shared_ptr<void>*, RTPAudioReader**) override { return -1; }
+    QString statusText(int) override { return QString(); }
+    int findCallSource(const RtpInfo&, std::shared_ptr<RTPAudioReader>*) override { return -1; }
     void endCalls(const RtpInfo&) override {}
 };

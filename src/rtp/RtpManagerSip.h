@@ -1,22 +1,21 @@
 #pragma once
 
+#include "RtpCallSources.h"
+
+#include <QString>
 #include <QVector>
 
-#include <memory>
-
-class RTPAudioReader;
 class RtpInfo;
 
 // What the channel engine needs of the SIP agent: its life on one local port, one SIP account
 // per channel, the accounts' registration state, and the calls whose audio plays on a channel
-// (source kind 64). The channel manager owns the one implementation; the sessions reach it
-// through RtpManager::currentSip.
+// (source kind 64). The SIP layer above the engine implements it; the channel manager owns the
+// one instance, made by the factory the application sets at start-up, and hands it to its
+// sessions as their call sources.
 //
-// Locks: findCallSource and endCalls run with the manager's session-list lock (and, for
-// findCallSource, the session's lock) held, so they must not call back into the manager; the
-// call source reports a call's start and end through the manager's queue instead. The other
-// operations run without manager locks.
-class RtpManagerSip
+// Locks: the call source reports a call's start and end through the manager's queue, never by
+// calling the manager. The operations below run without manager locks.
+class RtpManagerSip : public RtpCallSources
 {
 public:
     virtual ~RtpManagerSip() = default;
@@ -41,11 +40,7 @@ public:
     // The registration state of channel id's account (1 registering, 2 registered, 4 failed, ...);
     // 0 when it has none.
     virtual int channelState(int id) = 0;
-
-    // The audio of the channel's call: -1 when the channel has no call; 0 with *reader and
-    // *device set, or left null while the call has no media yet. *device keeps the reader, which
-    // belongs to the call, alive for as long as the session holds it.
-    virtual int findCallSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader) = 0;
-    // Ends every call of the channel's account.
-    virtual void endCalls(const RtpInfo& info) = 0;
+    // "Registering", "Register Success" or "Register Failure", translated, for channel id's
+    // account; empty in any other state or without an account.
+    virtual QString statusText(int id) = 0;
 };

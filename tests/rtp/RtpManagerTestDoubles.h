@@ -119,7 +119,13 @@ public:
         auto it = m_state->registration.find(id);
         return it == m_state->registration.end() ? 0 : it->second;
     }
-    int findCallSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader) override
+    // The texts themselves are the SIP agent's; here they name the state.
+    QString statusText(int id) override
+    {
+        const int state = channelState(id);
+        return state ? QStringLiteral("state %1").arg(state) : QString();
+    }
+    int findCallSource(const RtpInfo& info, std::shared_ptr<RTPAudioReader>* source) override
     {
         std::lock_guard<std::mutex> lock(m_state->mutex);
         if (!m_state->callChannels.count(info.id))
@@ -132,8 +138,7 @@ public:
             delete r;
         });
         made->setPayloadType(0);
-        *device = made;
-        *reader = made.get();
+        *source = made;
         return 0;
     }
     void endCalls(const RtpInfo& info) override { m_state->log.add(QStringLiteral("endCalls %1").arg(info.id)); }
@@ -179,9 +184,9 @@ protected:
         return m_talkFactory ? m_talkFactory(RtpInfoSession::kSourceSdk, rtpInfo()) : nullptr;
     }
     // The SIP call comes from the manager's SIP side, as in the application.
-    int findSipSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader) override
+    int findSipSource(const RtpInfo& info, std::shared_ptr<RTPAudioReader>* source) override
     {
-        return RtpInfoSession::findSipSource(info, device, reader);
+        return RtpInfoSession::findSipSource(info, source);
     }
     void endSipCalls(const RtpInfo& info) override { RtpInfoSession::endSipCalls(info); }
 
@@ -206,7 +211,7 @@ protected:
     {
         return factory ? new RtpManagerTestSession(factory) : RtpManager::createSession();
     }
-    RtpManagerSip* createSip() override { return new RtpManagerFakeSip(sip); }
+    std::unique_ptr<RtpManagerSip> createSip() override { return std::make_unique<RtpManagerFakeSip>(sip); }
     RtpManagerScheduler* createScheduler() override { return new RtpManagerFakeScheduler(scheduler); }
 };
 

@@ -53,13 +53,12 @@ protected:
         return RtpInfoSession::createSource(kind, info);
     }
 
-    int findSipSource(const RtpInfo&, std::shared_ptr<void>* device, RTPAudioReader** reader) override
+    int findSipSource(const RtpInfo&, std::shared_ptr<RTPAudioReader>* source) override
     {
         std::lock_guard<std::mutex> lock(m_sipMutex);
         if (!m_sipCall)
             return -1;
-        *device = m_sipDevice;
-        *reader = m_sipDevice.get();
+        *source = m_sipDevice;
         return 0;
     }
 

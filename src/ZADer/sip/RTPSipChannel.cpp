@@ -10,6 +10,7 @@ std::shared_ptr<SipCall> RTPSipChannel::createCall()
 {
     auto call = std::make_shared<RTPSipCall>();
     call->setRtpInfo(rtpInfo());
+    call->setQueue(m_queue);
     return call;
 }
 

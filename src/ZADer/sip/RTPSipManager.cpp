@@ -16,7 +16,7 @@ thread_local const RtpInfo* t_adding = nullptr;
 
 } // namespace
 
-RTPSipManager::RTPSipManager() = default;
+RTPSipManager::RTPSipManager(RtpManagerQueue* queue) : m_queue(queue) {}
 
 RTPSipManager::~RTPSipManager()
 {
@@ -167,12 +167,15 @@ int RTPSipManager::channelState(int id)
     return channel ? channel->state() : 0;
 }
 
-int RTPSipManager::findCallSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader)
+QString RTPSipManager::statusText(int id)
 {
-    if (device)
-        device->reset();
-    if (reader)
-        *reader = nullptr;
+    return SipChannel::statusText(channelState(id));
+}
+
+int RTPSipManager::findCallSource(const RtpInfo& info, std::shared_ptr<RTPAudioReader>* source)
+{
+    if (source)
+        source->reset();
     const std::shared_ptr<SipChannel> channel = channelById(info.id);
     if (!channel)
         return -1;
@@ -181,11 +184,10 @@ int RTPSipManager::findCallSource(const RtpInfo& info, std::shared_ptr<void>* de
         return -1;
     // A channel plays its first call (a second caller is refused busy).
     const std::shared_ptr<SipDevice> media = calls.front()->device();
-    auto* source = dynamic_cast<RTPSipAudioReader*>(media.get());
-    if (source && device && reader) {
-        *device = media;
-        *reader = source;
-    }
+    auto* reader = dynamic_cast<RTPSipAudioReader*>(media.get());
+    // Shares the call's ownership of its media, which the reader is.
+    if (reader && source)
+        *source = std::shared_ptr<RTPAudioReader>(media, reader);
     return 0;
 }
 
@@ -206,6 +208,7 @@ void RTPSipManager::endCalls(const RtpInfo& info)
 std::shared_ptr<SipChannel> RTPSipManager::createChannel(const SipAccountInfo& account)
 {
     auto channel = std::make_shared<RTPSipChannel>();
+    channel->setQueue(m_queue);
     if (t_adding && t_adding->id == account.id)
         channel->setRtpInfo(*t_adding);
     return channel;

@@ -8,11 +8,13 @@
 #include <mutex>
 
 class RTPSipChannel;
+class RtpManagerQueue;
 
 // The SIP agent of the channel engine: every channel record with its SIP switch on and an id of
 // 1 or more becomes a SIP account, every accepted incoming call on such an account is rung and
 // answered, and the call's audio plays on the channel (source kind 64) through the call's
-// audio source. The channel manager owns the one instance and reaches it as its RtpManagerSip.
+// audio source. The channel manager owns the one instance, made by the factory the application
+// hands it, and reaches it as its RtpManagerSip.
 // A record added again while its old account is still listed waits until that account's
 // unregistration is answered or given up, so that the registrar sees the Expires 0 first.
 //
@@ -25,7 +27,9 @@ public:
     static constexpr int kDefaultExpire = 180;
     static constexpr int kDefaultServerPort = 5060;
 
-    RTPSipManager();
+    // queue: where the calls' audio sources start and stop their channel's source (the channel
+    // manager's queue); null drops those requests.
+    explicit RTPSipManager(RtpManagerQueue* queue = nullptr);
     ~RTPSipManager() override;
 
     // The account a channel record registers; false when the record has none (SIP off, id 0).
@@ -42,7 +46,8 @@ public:
     bool addChannel(const RtpInfo& info) override;
     bool removeChannel(const RtpInfo& info) override;
     int channelState(int id) override;
-    int findCallSource(const RtpInfo& info, std::shared_ptr<void>* device, RTPAudioReader** reader) override;
+    QString statusText(int id) override;
+    int findCallSource(const RtpInfo& info, std::shared_ptr<RTPAudioReader>* source) override;
     void endCalls(const RtpInfo& info) override;
 
     // SipManager
@@ -66,4 +71,5 @@ private:
     // Taken before the channel list.
     std::mutex m_waitingMutex;
     std::map<int, RtpInfo> m_waiting;
+    RtpManagerQueue* const m_queue;
 };

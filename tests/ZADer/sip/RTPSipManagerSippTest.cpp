@@ -25,9 +25,9 @@ constexpr int kPlaylist = RtpInfoSession::kSourcePlaylist;
 class SipEngineManager : public RtpManager
 {
 protected:
-    RtpManagerSip* createSip() override
+    std::unique_ptr<RtpManagerSip> createSip() override
     {
-        auto* sip = new RTPSipManager;
+        auto sip = std::make_unique<RTPSipManager>(this);
         sip->setLocalIp("127.0.0.1");
         return sip;
     }

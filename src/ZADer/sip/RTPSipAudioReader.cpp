@@ -6,8 +6,8 @@
 #include "RTPAudioPacket.h"
 #include "RTPAudioPacketQueue.h"
 #include "RTPAudioTarget.h"
+#include "RTPMediaInput.h"
 #include "RtpInfoSession.h"
-#include "RtpManager.h"
 #include "RtpManagerQueue.h"
 #include "SipPacket.h"
 #include "SipPayload.h"
@@ -49,13 +49,6 @@ void RTPSipAudioReader::setQueue(RtpManagerQueue* queue)
 void RTPSipAudioReader::setCallEnded(std::function<bool()> ended)
 {
     m_callEnded = std::move(ended);
-}
-
-RtpManagerQueue* RTPSipAudioReader::queue() const
-{
-    if (RtpManagerQueue* queue = m_queue.load())
-        return queue;
-    return RtpManager::instance();
 }
 
 int RTPSipAudioReader::payloadTypeForCodec(int codec)
@@ -176,7 +169,7 @@ int RTPSipAudioReader::setAudioRecvPayload(const std::shared_ptr<SipPayload>& pa
                   payload ? payload->payloadType : -1, info.id, target);
     }
     if (!m_startQueued) {
-        RtpManagerQueue* manager = queue();
+        RtpManagerQueue* manager = m_queue.load();
         if (manager && manager->queueStartRtpInfo(info, kSourceSip, kTriggerSip) == 0)
             m_startQueued = true;
         else
@@ -192,7 +185,7 @@ void RTPSipAudioReader::resetAudioRecvPayload()
     const bool ending = !m_callEnded || m_callEnded();
     if (ending && m_startQueued.exchange(false)) {
         const RtpInfo info = rtpInfo();
-        RtpManagerQueue* manager = queue();
+        RtpManagerQueue* manager = m_queue.load();
         if (!manager || manager->queueStopRtpInfo(info, kSourceSip, kTriggerSip) < 0)
             RDLOG("stop of the call source on channel %d not queued", info.id);
     }
@@ -238,27 +231,7 @@ RTPAudioPacket* RTPSipAudioReader::read()
     AVPacket* out = m_converter->pop();
     if (!out)
         return nullptr;
-    auto* packet = new RTPAudioPacket;
-    // The payload type first: setPayload puts the MP3 header in front for it.
-    packet->payloadType = payloadType();
-    packet->sampleRate = m_target->sample_rate;
-    packet->channels = m_target->ch_layout.nb_channels;
-    if (out->duration > 0 && out->time_base.num > 0 && out->time_base.den > 0)
-        packet->duration = double(out->duration) * av_q2d(out->time_base);
-    if (packet->duration <= 0.0 && m_target->sample_rate > 0) {
-        // Pacing needs every packet to take time: count the samples it holds.
-        int samples = av_get_audio_frame_duration2(m_target, out->size);
-        if (samples <= 0)
-            samples = m_target->codec_id == AV_CODEC_ID_MP3 ? 1152 : m_target->frame_size;
-        packet->duration = samples > 0 ? double(samples) / m_target->sample_rate : 0.0;
-    }
-    packet->setPayload(out->data, out->size);
-    av_packet_free(&out);
-    if (packet->length <= 0) {
-        delete packet;
-        return nullptr;
-    }
-    return packet;
+    return RTPMediaInput::packetFrom(out, *m_target, payloadType()).release();
 }
 
 SipPacket* RTPSipAudioReader::readAudio()

@@ -34,7 +34,8 @@ public:
 
     void setRtpInfo(const RtpInfo& info);
     RtpInfo rtpInfo() const;
-    // Where the starts and stops go; null (the default) is the channel manager's instance.
+    // Where the starts and stops go (the channel manager's queue); without one they are logged
+    // and dropped.
     void setQueue(RtpManagerQueue* queue);
     // Whether the call has ended. A receive payload reset while the call goes on (the caller
     // switched codec, a re-INVITE restarted the audio) is not the end of the source. Without it
@@ -69,7 +70,6 @@ public:
 private:
     void freeParameters();
     void releaseConverter();
-    RtpManagerQueue* queue() const;
 
     mutable std::mutex m_infoMutex;
     RtpInfo m_info;
