@@ -52,7 +52,7 @@ bool waitFor(int fd, const char* prefix, int timeoutMs)
 
 int main()
 {
-    SipStack* stack = SipStack::create();
+    SipStackPtr stack = SipStack::create();
     if (!stack || stack->listen(17, 0) != 0) {
         std::fprintf(stderr, "cannot start the stack\n");
         return 1;
@@ -121,6 +121,6 @@ int main()
     stop = true;
     application.join();
     close(fd);
-    delete stack;
+    stack.reset();
     return 0;
 }

@@ -26,12 +26,15 @@ QString dotted(const sockaddr* address)
     return QString::fromStdString(ipv4Text(reinterpret_cast<const sockaddr_in*>(address)->sin_addr));
 }
 
-QByteArray readSmallFile(const QString& path)
+// A route table of many routes outgrows a page.
+constexpr qint64 kRouteTableLimit = 1 << 20;
+
+QByteArray readSmallFile(const QString& path, qint64 limit = 4096)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
-    return file.read(4096);
+    return file.read(limit);
 }
 
 bool parseHex32(const QByteArray& field, quint32* value)
@@ -46,16 +49,9 @@ bool parseHex32(const QByteArray& field, quint32* value)
 
 } // namespace
 
-QMap<QString, QStringList> NetworkAdapters::defaultGateways(const QByteArray& routeTable)
+QList<NetworkAdapters::DefaultRoute> NetworkAdapters::defaultRoutes(const QByteArray& routeTable)
 {
-    struct Route
-    {
-        QString iface;
-        QString gateway;
-        qlonglong metric;
-        int order;
-    };
-    QList<Route> routes;
+    QList<DefaultRoute> routes;
     const QList<QByteArray> lines = routeTable.split('\n');
     // The first line names the columns.
     for (int i = 1; i < lines.size(); ++i) {
@@ -68,22 +64,39 @@ QMap<QString, QStringList> NetworkAdapters::defaultGateways(const QByteArray& ro
             continue;
         bool metricOk = false;
         const qlonglong metric = f[6].toLongLong(&metricOk);
-        if (!metricOk || destination != 0 || mask != 0 || (flags & kRouteUp) == 0 ||
-            (flags & kRouteGateway) == 0 || gateway == 0)
+        if (!metricOk || destination != 0 || mask != 0 || (flags & kRouteUp) == 0)
             continue;
-        // The kernel prints the address as the hex of its in-memory (network order) value.
-        in_addr in;
-        in.s_addr = gateway;
-        routes.append({QString::fromLatin1(f[0]), QString::fromStdString(ipv4Text(in)), metric, i});
+        DefaultRoute route;
+        route.iface = QString::fromLatin1(f[0]);
+        route.metric = metric;
+        if ((flags & kRouteGateway) != 0 && gateway != 0) {
+            // The kernel prints the address as the hex of its in-memory (network order) value.
+            in_addr in;
+            in.s_addr = gateway;
+            route.gateway = QString::fromStdString(ipv4Text(in));
+        }
+        routes.append(route);
     }
     std::stable_sort(routes.begin(), routes.end(),
-                     [](const Route& a, const Route& b) { return a.metric < b.metric; });
+                     [](const DefaultRoute& a, const DefaultRoute& b) { return a.metric < b.metric; });
+    return routes;
+}
+
+QMap<QString, QStringList> NetworkAdapters::defaultGateways(const QByteArray& routeTable)
+{
     QMap<QString, QStringList> result;
-    for (const Route& r : routes) {
-        if (!result[r.iface].contains(r.gateway))
+    for (const DefaultRoute& r : defaultRoutes(routeTable)) {
+        if (!r.gateway.isEmpty() && !result[r.iface].contains(r.gateway))
             result[r.iface].append(r.gateway);
     }
     return result;
+}
+
+QString NetworkAdapters::defaultRouteInterface()
+{
+    // thread-self: /proc/net is the thread group's namespace, not the calling thread's.
+    const QList<DefaultRoute> routes = defaultRoutes(readSmallFile(QStringLiteral("/proc/thread-self/net/route"), kRouteTableLimit));
+    return routes.isEmpty() ? QString() : routes.first().iface;
 }
 
 QByteArray NetworkAdapters::parseMac(const QByteArray& text)
@@ -112,7 +125,7 @@ QList<NetworkAdapters::Adapter> NetworkAdapters::list()
     }
 
     const QMap<QString, QStringList> gateways =
-        defaultGateways(readSmallFile(QStringLiteral("/proc/net/route")));
+        defaultGateways(readSmallFile(QStringLiteral("/proc/net/route"), kRouteTableLimit));
 
     QMap<unsigned, int> byIndex; // interface index -> position in adapters
     QMap<unsigned, QByteArray> packetMacs;

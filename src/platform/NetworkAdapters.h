@@ -27,8 +27,22 @@ public:
         QStringList gateways;     // default routes through this interface, preferred first
     };
 
+    struct DefaultRoute
+    {
+        QString iface;
+        QString gateway; // dotted text; empty for a route straight onto the link
+        qlonglong metric = 0;
+    };
+
     // Adapters in interface-index order. Empty when the list cannot be read.
     static QList<Adapter> list();
+
+    // The default routes that are up in the text of /proc/net/route, lowest metric first (ties
+    // keep file order).
+    static QList<DefaultRoute> defaultRoutes(const QByteArray& routeTable);
+    // The interface of the preferred default route in the calling thread's network namespace
+    // (a thread may have entered another one); empty when there is none.
+    static QString defaultRouteInterface();
 
     // Default gateways per interface from the text of /proc/net/route: for every interface, the
     // gateways of its default routes that are up, lowest metric first (ties keep file order).

@@ -7,12 +7,11 @@
 #include "SipCall.h"
 #include "SipChannelEventThread.h"
 #include "SipChannelObserver.h"
-#include "SipMessageInfo.h"
-#include "SipNameAddr.h"
+#include "SipMessage.h"
+#include "SipNat.h"
 #include "SipSdp.h"
 #include "SipStack.h"
-#include "RtpLayerSession.h"
-#include "RtpPortManager.h"
+#include "SipText.h"
 
 #include <osipparser2/osip_parser.h>
 
@@ -21,9 +20,6 @@
 
 namespace {
 
-// The sockets of an answer are bound before the codec is chosen; the medium's session sets the
-// codec's clock when it starts.
-constexpr int kAnswerClockRate = 8000;
 
 int statusOf(const SipStackEvent* event)
 {
@@ -36,16 +32,8 @@ int statusOf(const SipStackEvent* event)
 // StackGuard
 
 SipChannel::StackGuard::StackGuard(const SipChannel& channel)
-    : m_lock(channel.m_contextMutex), m_stack(channel.m_context)
+    : m_lock(channel.m_contextMutex), m_stack(channel.m_context), m_stackLock(m_stack)
 {
-    if (m_stack)
-        m_stack->lock();
-}
-
-SipChannel::StackGuard::~StackGuard()
-{
-    if (m_stack)
-        m_stack->unlock();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -229,7 +217,7 @@ SipChannel::Notice SipChannel::startRegisterLocked(const std::string& user)
     // A registration of an earlier cycle would otherwise live on in the stack.
     removeRegistrationLocked();
     const std::string port = std::to_string(m_account.serverPort);
-    const std::string from = scheme() + ":" + SipStack::escapeUser(user) + "@" + m_account.server + ":" + port;
+    const std::string from = scheme() + ":" + SipText::escapeUser(user) + "@" + m_account.server + ":" + port;
     const std::string registrar = scheme() + ":" + m_account.server + ":" + port;
     m_state = Registering;
     m_authRetries = 0;
@@ -362,7 +350,7 @@ void SipChannel::keepalive()
 
 void SipChannel::updateGrantedLocked(SipStackEvent* event)
 {
-    const int granted = SipStack::grantedExpires(event->response, event->request);
+    const int granted = SipMessage::grantedExpires(event->response, event->request);
     m_grantedExpire = granted > 0 ? std::min(granted, m_account.expire) : m_account.expire;
 }
 
@@ -472,48 +460,14 @@ void SipChannel::onRegisterSuccess(SipStackEvent* event)
     notify(notice, copy);
 }
 
-bool SipChannel::masqueradeTarget(osip_message_t* response, osip_message_t* request, std::string* received,
-                                  int* rport)
-{
-    if (!response || !request)
-        return false;
-    auto* via = static_cast<osip_via_t*>(osip_list_get(&response->vias, 0));
-    if (!via)
-        return false;
-    osip_generic_param_t* receivedParam = nullptr;
-    osip_generic_param_t* rportParam = nullptr;
-    osip_via_param_get_byname(via, const_cast<char*>("received"), &receivedParam);
-    osip_via_param_get_byname(via, const_cast<char*>("rport"), &rportParam);
-    if (!receivedParam || isEmptyString(receivedParam->gvalue) || !rportParam || isEmptyString(rportParam->gvalue))
-        return false;
-    const std::string receivedText = receivedParam->gvalue;
-    const std::string rportText = rportParam->gvalue;
-    const int port = toInt(rportText, 0);
-    in_addr address{};
-    if (port < 1 || port > 65535 || std::to_string(port) != rportText ||
-        inet_pton(AF_INET, receivedText.c_str(), &address) != 1)
-        return false;
-    auto* contact = static_cast<osip_contact_t*>(osip_list_get(&request->contacts, 0));
-    if (!contact || !contact->url)
-        return false;
-    // A Contact without a port stands for 5060.
-    const std::string host = stringFromCStr(contact->url->host);
-    const std::string contactPort = isEmptyString(contact->url->port) ? "5060" : contact->url->port;
-    if (compareString(host, receivedText) == 0 && compareString(contactPort, rportText) == 0)
-        return false;
-    *received = receivedText;
-    *rport = port;
-    return true;
-}
-
 bool SipChannel::masqueradeLocked(SipStackEvent* event, Notice* notice)
 {
     std::string receivedText;
     int port = 0;
-    if (m_masqueraded || !masqueradeTarget(event->response, event->request, &receivedText, &port))
+    if (m_masqueraded || !SipNat::masqueradeTarget(event->response, event->request, &receivedText, &port))
         return false;
     const std::string rportText = std::to_string(port);
-    const std::string masqueraded = "sip:" + SipStack::escapeUser(m_account.username) + "@" + receivedText + ":" +
+    const std::string masqueraded = "sip:" + SipText::escapeUser(m_account.username) + "@" + receivedText + ":" +
                                     rportText;
     if (masqueraded.size() > kMaxUriLength)
         return false;
@@ -866,351 +820,4 @@ void SipChannel::notifyDtmf(const std::shared_ptr<SipCall>& call, const SipTelep
 {
     if (SipChannelObserver* target = observer())
         target->onCallDtmf(self(), call, event);
-}
-
-int SipChannel::offerRefusal(const SipMedia& audio, const SipMedia& video)
-{
-    const auto plainRtp = [](const SipMedia& media) {
-        return media.protocol.empty() || compareIgnoreCase(media.protocol, "RTP/AVP") == 0;
-    };
-    if (!plainRtp(audio) || !plainRtp(video))
-        return 488;
-    // No description, no audio, or nothing but events: there would be nothing to play.
-    if (!audio.isDescribed() || audio.remotePort < 1 || !SipSdp::hasMediaPayload(SipSdp::answerPayloads(audio.remotePayloads)))
-        return 488;
-    return 0;
-}
-
-int SipChannel::prepareAnswer(SipMedia& audio, SipMedia& video, const SipMedia* runningAudio,
-                              const SipMedia* runningVideo)
-{
-    audio.localPayloads = SipSdp::answerPayloads(audio.remotePayloads);
-    if (runningVideo)
-        video.localPayloads = runningVideo->localPayloads;
-    const struct
-    {
-        SipMedia* media;
-        const SipMedia* running;
-    } pairs[] = {{&audio, runningAudio}, {&video, runningVideo}};
-    for (const auto& pair : pairs) {
-        SipMedia& media = *pair.media;
-        if (!media.hasRemotePayloads())
-            continue;
-        media.localDirection = SipSdp::reverseDirection(media.remoteDirection);
-        // The running medium keeps its port: its RTP session stays bound to it.
-        if (pair.running && pair.running->localPort > 0) {
-            media.localPort = pair.running->localPort;
-            continue;
-        }
-        // A refused medium is answered with port 0 and binds nothing.
-        if (!media.hasLocalPayloads())
-            continue;
-        // Bound now, not at the ACK: the answer announces the port, and a port only probed free
-        // could be taken by another program before the media start.
-        RtpPortManager* ports = RtpPortManager::instance();
-        auto rtp = std::make_unique<RtpLayerSession>();
-        media.localPort = ports ? ports->openSession(*rtp, kAnswerClockRate, 0) : 0;
-        if (media.localPort <= 0) {
-            if (&media == &audio) {
-                RDLOG("no free RTP port for a call of channel %d", id());
-                return 503;
-            }
-            continue;
-        }
-        media.boundRtp = std::move(rtp);
-    }
-    return 0;
-}
-
-bool SipChannel::readOffer(int tid, SipMedia& audio, SipMedia& video)
-{
-    sdp_message_t* sdp = nullptr;
-    {
-        StackGuard stack(*this);
-        if (stack)
-            sdp = stack->remoteSdp(tid);
-    }
-    if (!sdp)
-        return false;
-    SipSdp::parseAudioMedia(sdp, audio);
-    SipSdp::parseVideoMedia(sdp, video);
-    sdp_message_free(sdp);
-    return true;
-}
-
-void SipChannel::onCallInvite(SipStackEvent* event)
-{
-    if (!event)
-        return;
-    const SipNameAddr from = SipNameAddr::fromHeader(event->request ? event->request->from : nullptr);
-    RDLOG("onCallInvite from host = %s, port = %d, account = %s, username = %s", from.host.c_str(), from.port,
-          from.username.c_str(), from.displayName.c_str());
-    const SipAccountInfo info = account();
-    if (info.mode == SipAccountInfo::kModeDoNotDisturb) {
-        {
-            StackGuard stack(*this);
-            if (stack)
-                stack->callTerminate(event->cid, event->did);
-        }
-        RDLOG("channel terminate call(%d) because channel is do not disturb", event->cid);
-        return;
-    }
-    if (!from.host.empty() && !from.username.empty()) {
-        const auto existing = findCall(from.host, from.port, from.username);
-        if (existing && now() - existing->createdTick() < 1.0) {
-            {
-                StackGuard stack(*this);
-                if (stack)
-                    stack->callTerminate(event->cid, event->did);
-            }
-            RDLOG("channel terminate call(%d) because is same call coming in 1 second", event->cid);
-            return;
-        }
-    }
-    // A channel plays one call; a second caller hears busy and the running call goes on.
-    if (!calls().empty()) {
-        RDLOG("channel %d busy, call(%d) refused with 486", info.id, event->cid);
-        sendCallAnswer(event->tid, 486, nullptr, "busy");
-        return;
-    }
-    const std::shared_ptr<SipCall> call = newCall();
-    if (!call) {
-        sendCallAnswer(event->tid, 503, nullptr, "no call");
-        return;
-    }
-    call->cid = event->cid;
-    call->tid = event->tid;
-    call->did = event->did;
-    call->fromUser = from.username;
-    call->fromName = from.displayName;
-    call->fromHost = from.host;
-    call->fromPort = from.port;
-
-    auto audio = std::make_shared<SipMedia>();
-    auto video = std::make_shared<SipMedia>();
-    readOffer(event->tid, *audio, *video);
-    call->state = SipCall::New;
-    int refusal = offerRefusal(*audio, *video);
-    if (!refusal)
-        refusal = prepareAnswer(*audio, *video, nullptr, nullptr);
-    call->setMedia(audio, video);
-    if (refusal) {
-        RDLOG("channel %d refuses call(%d) with %d (audio %s port %d, %d payloads)", info.id, event->cid, refusal,
-              audio->protocol.c_str(), audio->remotePort, static_cast<int>(audio->remotePayloads.size()));
-        rejectCall(call, refusal);
-        return;
-    }
-    if (SipChannelObserver* target = observer())
-        target->onCallIncoming(self(), call);
-    // The observer may have refused it.
-    if (call->state == SipCall::Terminated)
-        return;
-    std::lock_guard<std::mutex> guard(m_callMutex);
-    m_calls.push_back(call);
-}
-
-void SipChannel::unhandledCallEvent(const char* what, SipStackEvent* event)
-{
-    RDLOG("channel %d drops %s of call(%d)", id(), what, event ? event->cid : 0);
-}
-
-void SipChannel::onCallReinvite(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    if (!event || !call)
-        return;
-    const auto running = call->audioMedia();
-    const auto runningVideo = call->videoMedia();
-    auto audio = std::make_shared<SipMedia>();
-    auto video = std::make_shared<SipMedia>();
-    if (!readOffer(event->tid, *audio, *video)) {
-        // No offer: ours again, unchanged, for the ACK to answer.
-        sendCallAnswer(event->tid, 200, call.get(), "re-INVITE");
-        return;
-    }
-    int refusal = offerRefusal(*audio, *video);
-    if (!refusal)
-        refusal = prepareAnswer(*audio, *video, running.get(), runningVideo.get());
-    if (!refusal && !call->updateMedia(audio, video))
-        refusal = 488;
-    if (refusal) {
-        // The call goes on as it was.
-        RDLOG("re-INVITE of call(%d) refused with %d", call->cid.load(), refusal);
-        sendCallAnswer(event->tid, refusal, nullptr, "re-INVITE");
-        return;
-    }
-    call->tid = event->tid;
-    if (SipChannelObserver* target = observer())
-        target->onCallReinvite(self(), call);
-    sendCallAnswer(event->tid, 200, call.get(), "re-INVITE");
-}
-
-void SipChannel::onCallAck(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    if (!event || !call)
-        return;
-    logCall("onCallAck", *call);
-    if (call->isMediaRunning())
-        return;
-    if (!call->start()) {
-        terminateCall(call);
-        return;
-    }
-    if (call->isEnded()) {
-        // Ended meanwhile (the channel unregistered): its media must not outlive it.
-        call->stop();
-        return;
-    }
-    const std::shared_ptr<SipChannel> channel = self();
-    if (SipChannelObserver* target = observer())
-        target->onCallStarted(channel, call);
-    if (SipChannelObserver* target = observer())
-        target->onCallAck(channel, call);
-    call->state = SipCall::Established;
-}
-
-void SipChannel::endCall(const std::shared_ptr<SipCall>& call, Ending how)
-{
-    if (!call || !call->markEnded())
-        return;
-    const std::shared_ptr<SipChannel> channel = self();
-    if (SipChannelObserver* target = observer()) {
-        switch (how) {
-        case Ending::Cancelled:
-            target->onCallCancelled(channel, call);
-            break;
-        case Ending::Closed:
-            target->onCallClosed(channel, call);
-            break;
-        case Ending::Released:
-            target->onCallReleased(channel, call);
-            break;
-        }
-    }
-    call->stop();
-    if (SipChannelObserver* target = observer())
-        target->onCallStopped(channel, call);
-    removeCall(call);
-    if (SipChannelObserver* target = observer())
-        target->onCallRemoved(channel, call);
-}
-
-void SipChannel::onCallCancelled(SipStackEvent*, const std::shared_ptr<SipCall>& call)
-{
-    endCall(call, Ending::Cancelled);
-}
-
-void SipChannel::onCallClosed(SipStackEvent*, const std::shared_ptr<SipCall>& call)
-{
-    endCall(call, Ending::Closed);
-}
-
-void SipChannel::onCallReleased(SipStackEvent*, const std::shared_ptr<SipCall>& call)
-{
-    endCall(call, Ending::Released);
-}
-
-// The progress and failure events answer calls this agent places; it places none.
-void SipChannel::onCallNoAnswer(SipStackEvent*, const std::shared_ptr<SipCall>& call)
-{
-    if (SipChannelObserver* target = observer())
-        target->onCallNoAnswer(self(), call);
-}
-
-void SipChannel::onCallProceeding(SipStackEvent*, const std::shared_ptr<SipCall>& call)
-{
-    if (SipChannelObserver* target = observer())
-        target->onCallProceeding(self(), call);
-}
-
-void SipChannel::onCallRinging(SipStackEvent*, const std::shared_ptr<SipCall>& call)
-{
-    if (SipChannelObserver* target = observer())
-        target->onCallRinging(self(), call);
-}
-
-void SipChannel::onCallAnswered(SipStackEvent* event, const std::shared_ptr<SipCall>&)
-{
-    unhandledCallEvent("answer", event);
-}
-
-void SipChannel::onCallRedirected(SipStackEvent*, const std::shared_ptr<SipCall>& call)
-{
-    if (SipChannelObserver* target = observer())
-        target->onCallRedirected(self(), call);
-}
-
-void SipChannel::onCallFailure(SipStackEvent*, const std::shared_ptr<SipCall>& call)
-{
-    if (SipChannelObserver* target = observer())
-        target->onCallFailure(self(), call);
-    terminateCall(call);
-}
-
-void SipChannel::onCallMessage(SipStackEvent* event, const std::shared_ptr<SipCall>& call, MessageKind kind,
-                               const char* what)
-{
-    if (!event || !call)
-        return;
-    const SipMessageInfo info = SipMessageInfo::fromEvent(event);
-    const std::shared_ptr<SipChannel> channel = self();
-    if (SipChannelObserver* target = observer()) {
-        switch (kind) {
-        case MessageKind::New:
-            target->onCallMessageNew(channel, call, info);
-            break;
-        case MessageKind::Proceeding:
-            target->onCallMessageProceeding(channel, call, info);
-            break;
-        case MessageKind::Answered:
-            target->onCallMessageAnswered(channel, call, info);
-            break;
-        case MessageKind::Redirected:
-            target->onCallMessageRedirected(channel, call, info);
-            break;
-        case MessageKind::Failure:
-            target->onCallMessageFailure(channel, call, info);
-            break;
-        }
-    }
-    // Only a request is answered; the other events are answers to our own BYE.
-    if (kind != MessageKind::New || compareIgnoreCase(info.method, "BYE") == 0)
-        return;
-    // A new description in the dialog is refused: the media stay as they are.
-    const bool offer = compareIgnoreCase(info.method, "UPDATE") == 0 && !info.body.empty();
-    sendCallAnswer(event->tid, offer ? 488 : 200, nullptr, what);
-}
-
-void SipChannel::onCallMessageNew(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    onCallMessage(event, call, MessageKind::New, "in-dialog request");
-}
-
-void SipChannel::onCallMessageProceeding(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    onCallMessage(event, call, MessageKind::Proceeding, "1xx");
-}
-
-void SipChannel::onCallMessageAnswered(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    onCallMessage(event, call, MessageKind::Answered, "2xx");
-}
-
-void SipChannel::onCallMessageRedirected(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    onCallMessage(event, call, MessageKind::Redirected, "3xx");
-}
-
-void SipChannel::onCallMessageRequestFailure(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    onCallMessage(event, call, MessageKind::Failure, "4xx");
-}
-
-void SipChannel::onCallMessageServerFailure(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    onCallMessage(event, call, MessageKind::Failure, "5xx");
-}
-
-void SipChannel::onCallMessageGlobalFailure(SipStackEvent* event, const std::shared_ptr<SipCall>& call)
-{
-    onCallMessage(event, call, MessageKind::Failure, "6xx");
 }

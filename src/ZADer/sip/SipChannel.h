@@ -1,7 +1,9 @@
 #pragma once
 
 #include "SipAccountInfo.h"
+#include "SipChannelCallEvents.h"
 #include "SipChannelCommand.h"
+#include "SipStackLock.h"
 #include "SipTelephoneEvent.h"
 
 #include <QString>
@@ -118,11 +120,6 @@ public:
     int localPort() const { return m_localPort.load(); }
     int transport() const { return m_transport.load(); }
 
-    // The address the registrar saw us at, when its 200 (first Via: received and rport, an IPv4
-    // address and a port) names another than the Contact we registered.
-    static bool masqueradeTarget(osip_message_t* response, osip_message_t* request, std::string* received,
-                                 int* rport);
-
     // The registration state as the user sees it, translated: "Registering",
     // "Register Success", "Register Failure"; empty for any other state.
     static QString statusText(int state);
@@ -162,36 +159,16 @@ public:
     // Raises onCallDtmf (the call's receive thread calls it).
     void notifyDtmf(const std::shared_ptr<SipCall>& call, const SipTelephoneEvent& event);
 
-    // Call events the manager routes to this channel: a new INVITE (event 2), and events 3 to
-    // 22 with the call they belong to.
-    void onCallInvite(SipStackEvent* event);
-    void onCallReinvite(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallNoAnswer(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallProceeding(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallRinging(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallAnswered(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallRedirected(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallFailure(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallAck(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallCancelled(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallMessageNew(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallMessageProceeding(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallMessageAnswered(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallMessageRedirected(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallMessageRequestFailure(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallMessageServerFailure(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallMessageGlobalFailure(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallClosed(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
-    void onCallReleased(SipStackEvent* event, const std::shared_ptr<SipCall>& call);
+    // The call events the manager routes to this channel.
+    SipChannelCallEvents& callEvents() { return m_callEvents; }
 
-    // The stack, locked, for the life of the guard; null (and nothing locked but the context
-    // mutex) when the channel has no stack. Take it after the registration and call mutexes,
-    // never while holding another guard.
+    // The channel's stack, held (context mutex) and locked (the stack's one guard) for the life
+    // of the guard; null (and nothing locked but the context mutex) when the channel has no
+    // stack. Take it after the registration and call mutexes, never while holding another guard.
     class StackGuard
     {
     public:
         explicit StackGuard(const SipChannel& channel);
-        ~StackGuard();
         StackGuard(const StackGuard&) = delete;
         StackGuard& operator=(const StackGuard&) = delete;
 
@@ -202,15 +179,17 @@ public:
     private:
         std::unique_lock<std::mutex> m_lock;
         SipStack* m_stack;
+        SipStackLock m_stackLock;
     };
 
 protected:
     SipChannelObserver* observer() const { return m_observer.load(); }
 
 private:
+    // The call events work on the channel's calls.
+    friend class SipChannelCallEvents;
+
     enum class Notice { None, Registered, RegisterFailed, Unregistered, UnregisterFailed };
-    enum class Ending { Cancelled, Closed, Released };
-    enum class MessageKind { New, Proceeding, Answered, Redirected, Failure };
 
     double now() const;
     void notify(Notice notice, const SipAccountInfo& account);
@@ -228,19 +207,8 @@ private:
     void updateGrantedLocked(SipStackEvent* event);
     double refreshDueLocked() const;
     std::string fromUserLocked() const;
-    void unhandledCallEvent(const char* what, SipStackEvent* event);
-    // The refusal of an offer: 488 for a transport other than RTP/AVP or no codec the calls can
-    // decode, 0 when it can be answered.
-    static int offerRefusal(const SipMedia& audio, const SipMedia& video);
-    // Fills the local half of the media answering an offer; 503 when no RTP port is free.
-    int prepareAnswer(SipMedia& audio, SipMedia& video, const SipMedia* runningAudio, const SipMedia* runningVideo);
-    // The offer of a transaction's request, read into the remote halves; false without one.
-    bool readOffer(int tid, SipMedia& audio, SipMedia& video);
     // A final answer on a server transaction of a call, with the SDP of the call when given.
     int sendCallAnswer(int tid, int status, const SipCall* withSdp, const char* tag);
-    void endCall(const std::shared_ptr<SipCall>& call, Ending how);
-    void onCallMessage(SipStackEvent* event, const std::shared_ptr<SipCall>& call, MessageKind kind,
-                       const char* tag);
     void logCall(const char* what, const SipCall& call);
 
     std::weak_ptr<SipChannel> m_self;
@@ -261,6 +229,7 @@ private:
 
     mutable std::mutex m_callMutex;
     std::vector<std::shared_ptr<SipCall>> m_calls;
+    SipChannelCallEvents m_callEvents{*this};
 
     mutable std::mutex m_contextMutex;
     SipStack* m_context = nullptr;

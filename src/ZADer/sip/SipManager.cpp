@@ -10,6 +10,7 @@
 #include "SipChannelEventThread.h"
 #include "SipManagerEventThread.h"
 #include "SipStack.h"
+#include "SipStackLock.h"
 
 #include <osipparser2/osip_parser.h>
 
@@ -20,6 +21,18 @@
 namespace {
 
 constexpr const char* kLoopback = "127.0.0.1";
+
+// The events of a call after its INVITE (routed to the call's channel), and the events of
+// requests outside a dialog.
+bool isCallEvent(int type)
+{
+    return type >= SipStackEvent::CallReinvite && type <= SipStackEvent::CallReleased;
+}
+
+bool isMessageEvent(int type)
+{
+    return type >= SipStackEvent::MessageNew && type <= SipStackEvent::MessageGlobalFailure;
+}
 
 } // namespace
 
@@ -82,6 +95,9 @@ void SipManager::setKeepaliveInterval(double seconds)
 
 int SipManager::init(int port, int transport)
 {
+    // Start-up in steps: a listening stack on a port (searched when none is given), set up
+    // for this machine's address, then wired into the manager with its threads. The stack is
+    // quit and freed on every early return.
     std::lock_guard<std::mutex> life(m_lifeMutex);
     {
         std::lock_guard<std::mutex> guard(m_mutex);
@@ -90,24 +106,36 @@ int SipManager::init(int port, int transport)
             return -1;
         }
     }
-    SipStack* stack = SipStack::create();
+    SipStackPtr stack = SipStack::create();
     if (!stack)
         return -1;
+    if (port < 1)
+        port = searchPort(transport);
     if (port < 1) {
-        for (int candidate = kFirstSearchPort; candidate < 65536; ++candidate) {
-            const bool free = transport == Udp ? RtpPortManager::isUdpPortFree(candidate)
-                                               : RtpPortManager::isTcpPortFree(candidate);
-            if (free) {
-                port = candidate;
-                break;
-            }
-        }
-        if (port < 1) {
-            RDLOG("no free SIP port from %d", kFirstSearchPort);
-            delete stack;
-            return -1;
-        }
+        RDLOG("no free SIP port from %d", kFirstSearchPort);
+        return -1;
     }
+    const int listened = listen(*stack, port, transport);
+    if (listened != 0)
+        return listened;
+    const std::string localIp = configureStack(*stack, port);
+    adoptStack(std::move(stack), port, transport, localIp);
+    return 0;
+}
+
+int SipManager::searchPort(int transport)
+{
+    for (int candidate = kFirstSearchPort; candidate < 65536; ++candidate) {
+        const bool free = transport == Udp ? RtpPortManager::isUdpPortFree(candidate)
+                                           : RtpPortManager::isTcpPortFree(candidate);
+        if (free)
+            return candidate;
+    }
+    return -1;
+}
+
+int SipManager::listen(SipStack& stack, int port, int transport)
+{
     int protocol = 0;
     switch (transport) {
     case Udp:
@@ -119,26 +147,22 @@ int SipManager::init(int port, int transport)
         break;
     default:
         RDLOG("unknown SIP transport %d", transport);
-        stack->quit();
-        delete stack;
         return -1;
     }
-    const int listened = stack->listen(protocol, port);
-    if (listened != 0) {
+    const int listened = stack.listen(protocol, port);
+    if (listened != 0)
         RDLOG("SIP agent cannot listen on port %d (transport %d): error %d", port, transport, listened);
-        stack->quit();
-        delete stack;
-        return listened;
-    }
+    return listened;
+}
 
+std::string SipManager::configureStack(SipStack& stack, int port)
+{
     std::string localIp;
     int t1 = 0;
-    double interval = kKeepaliveInterval;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         localIp = m_localIp;
         t1 = m_t1;
-        interval = m_keepaliveInterval;
         if (!m_fixedLocalIp)
             localIp.clear();
     }
@@ -146,23 +170,32 @@ int SipManager::init(int port, int transport)
     if (localIp.empty())
         localIp = resolveLocalIp();
     if (t1 > 0)
-        stack->setT1(t1);
-    if (stack->addAccountInfo(localIp.c_str(), localIp.c_str(), port) == 0)
+        stack.setT1(t1);
+    if (stack.addAccountInfo(localIp.c_str(), localIp.c_str(), port) == 0)
         RDLOG("set local loop account info to %s:%d %s", localIp.c_str(), port, localIp.c_str());
-    stack->setUserAgent(kUserAgent);
+    stack.setUserAgent(kUserAgent);
+    return localIp;
+}
 
+void SipManager::adoptStack(SipStackPtr stack, int port, int transport, const std::string& localIp)
+{
     SipAccountInfo loopAccount;
     loopAccount.id = 0;
     loopAccount.server = localIp;
     loopAccount.serverPort = port;
     std::shared_ptr<SipChannel> loop = createChannel(loopAccount);
 
+    double interval = kKeepaliveInterval;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        interval = m_keepaliveInterval;
+    }
     auto* commandThread = new SipChannelEventThread();
-    auto* eventThread = new SipManagerEventThread(this, stack, interval);
+    auto* eventThread = new SipManagerEventThread(this, stack.get(), interval);
     std::vector<std::shared_ptr<SipChannel>> adopted;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
-        m_stack = stack;
+        m_stack = std::move(stack);
         m_port = port;
         m_transport = transport;
         m_localIp = localIp;
@@ -185,14 +218,13 @@ int SipManager::init(int port, int transport)
     commandThread->start();
     if (!adopted.empty())
         RDLOG("%d SIP channels take the new stack", static_cast<int>(adopted.size()));
-    return 0;
 }
 
 void SipManager::wire(const std::shared_ptr<SipChannel>& channel, int id, bool withCommandThread)
 {
     channel->setSelf(channel);
     channel->setId(id);
-    channel->setContext(m_stack);
+    channel->setContext(m_stack.get());
     channel->setTransport(m_transport);
     channel->setLocalIp(m_localIp);
     channel->setLocalPort(m_port);
@@ -244,6 +276,7 @@ void SipManager::uninit()
     eventThread->wait();
 
     std::vector<std::shared_ptr<SipChannel>> detached;
+    SipStackPtr owned;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_channels.clear();
@@ -253,7 +286,7 @@ void SipManager::uninit()
                 detached.push_back(channel);
         }
         m_wired.clear();
-        m_stack = nullptr;
+        owned = std::move(m_stack);
         m_commandThread = nullptr;
         m_eventThread = nullptr;
     }
@@ -263,8 +296,7 @@ void SipManager::uninit()
     detached.clear();
     delete commandThread;
     delete eventThread;
-    stack->quit();
-    delete stack;
+    owned.reset();
 }
 
 std::shared_ptr<SipChannel> SipManager::addChannel(const SipAccountInfo& account)
@@ -456,7 +488,7 @@ bool SipManager::isListening()
 SipStack* SipManager::currentStack()
 {
     std::lock_guard<std::mutex> guard(m_mutex);
-    return m_stack;
+    return m_stack.get();
 }
 
 int SipManager::port()
@@ -492,77 +524,87 @@ void SipManager::readEvent(SipStackEvent* event)
 {
     if (!event)
         return;
-    RDLOG("type = %d, tid = %d, did = %d, rid = %d, cid = %d, sid = %d, nid = %d, %s\n", event->type, event->tid,
+    RDLOG("type = %d, tid = %d, did = %d, rid = %d, cid = %d, sid = %d, nid = %d, %s\n", int(event->type), event->tid,
           event->did, event->rid, event->cid, event->sid, event->nid, event->textinfo);
-    if (!m_running && event->type != SipStackEvent::RegistrationSuccess &&
-        event->type != SipStackEvent::RegistrationFailure)
+    const bool registration =
+        event->type == SipStackEvent::RegistrationSuccess || event->type == SipStackEvent::RegistrationFailure;
+    if (!m_running && !registration)
         return;
 
     switch (event->type) {
     case SipStackEvent::RegistrationSuccess:
     case SipStackEvent::RegistrationFailure:
-        // A channel whose unregistration ended, either way, leaves the list.
-        if (auto channel = channelByRegisterId(event->rid)) {
-            const bool success = event->type == SipStackEvent::RegistrationSuccess;
-            if (success)
-                channel->onRegisterSuccess(event);
-            else
-                channel->onRegisterFailure(event);
-            if (channel->state() == (success ? SipChannel::Unregistered : SipChannel::UnregisterFailed))
-                removeChannel(channel);
-        }
+        registrationOutcome(event);
         return;
     case SipStackEvent::CallInvite:
-        if (auto channel = findInviteChannel(event)) {
-            channel->onCallInvite(event);
-        } else {
-            RDLOG("can't find channel with invite, terminate it");
-            SipStack* stack = currentStack();
-            if (stack) {
-                stack->lock();
-                stack->callTerminate(event->cid, event->did);
-                stack->unlock();
-            }
-        }
+        incomingCall(event);
         return;
     default:
         break;
     }
-
-    if (event->type >= 3 && event->type <= 22) {
+    if (isCallEvent(event->type))
         dispatchCallEvent(event);
+    else if (isMessageEvent(event->type))
+        dispatchMessageEvent(event);
+    else
+        answerOtherEvent(event);
+}
+
+void SipManager::registrationOutcome(SipStackEvent* event)
+{
+    // A channel whose unregistration ended, either way, leaves the list.
+    if (auto channel = channelByRegisterId(event->rid)) {
+        const bool success = event->type == SipStackEvent::RegistrationSuccess;
+        if (success)
+            channel->onRegisterSuccess(event);
+        else
+            channel->onRegisterFailure(event);
+        if (channel->state() == (success ? SipChannel::Unregistered : SipChannel::UnregisterFailed))
+            removeChannel(channel);
+    }
+}
+
+void SipManager::incomingCall(SipStackEvent* event)
+{
+    if (auto channel = findInviteChannel(event)) {
+        channel->callEvents().onInvite(event);
         return;
     }
-    if (event->type >= 23 && event->type <= 29) {
-        const SipMessageInfo info = SipMessageInfo::fromEvent(event);
-        switch (event->type) {
-        case 23: {
-            // OPTIONS asks what we are: it gets 200. Message receipts we cannot honour get 488.
-            int status = 202;
-            if (compareIgnoreCase(info.method, "OPTIONS") == 0)
-                status = 200;
-            else if (info.contentType.sameAs(SipContentType::parse("message/imdn+xml")))
-                status = 488;
-            sendMessageAnswer(event, status);
-            onMessageNew(info);
-            break;
-        }
-        case 24:
-            onMessageProceeding(info);
-            break;
-        case 25:
-            onMessageAnswered(info);
-            break;
-        case 26:
-            onMessageRedirected(info);
-            break;
-        default:
-            onMessageFailure(info);
-            break;
-        }
-        return;
+    RDLOG("can't find channel with invite, terminate it");
+    SipStack* stack = currentStack();
+    SipStackLock lock(stack);
+    if (stack)
+        stack->callTerminate(event->cid, event->did);
+}
+
+void SipManager::dispatchMessageEvent(SipStackEvent* event)
+{
+    const SipMessageInfo info = SipMessageInfo::fromEvent(event);
+    switch (event->type) {
+    case SipStackEvent::MessageNew: {
+        // OPTIONS asks what we are: it gets 200. Message receipts we cannot honour get 488.
+        int status = 202;
+        if (compareIgnoreCase(info.method, "OPTIONS") == 0)
+            status = 200;
+        else if (info.contentType.sameAs(SipContentType::parse("message/imdn+xml")))
+            status = 488;
+        sendMessageAnswer(event, status);
+        onMessageNew(info);
+        break;
     }
-    answerOtherEvent(event);
+    case SipStackEvent::MessageProceeding:
+        onMessageProceeding(info);
+        break;
+    case SipStackEvent::MessageAnswered:
+        onMessageAnswered(info);
+        break;
+    case SipStackEvent::MessageRedirected:
+        onMessageRedirected(info);
+        break;
+    default:
+        onMessageFailure(info);
+        break;
+    }
 }
 
 void SipManager::dispatchCallEvent(SipStackEvent* event)
@@ -571,66 +613,7 @@ void SipManager::dispatchCallEvent(SipStackEvent* event)
     const std::shared_ptr<SipChannel> channel = call ? call->channel() : nullptr;
     if (!call || !channel)
         return;
-    switch (event->type) {
-    case 3:
-        channel->onCallReinvite(event, call);
-        break;
-    case 4:
-        channel->onCallNoAnswer(event, call);
-        break;
-    case 5:
-        channel->onCallProceeding(event, call);
-        break;
-    case 6:
-        channel->onCallRinging(event, call);
-        break;
-    case 7:
-        channel->onCallAnswered(event, call);
-        break;
-    case 8:
-        channel->onCallRedirected(event, call);
-        break;
-    case 9:
-    case 10:
-    case 11:
-        channel->onCallFailure(event, call);
-        break;
-    case 12:
-        channel->onCallAck(event, call);
-        break;
-    case 13:
-        channel->onCallCancelled(event, call);
-        break;
-    case 14:
-        channel->onCallMessageNew(event, call);
-        break;
-    case 15:
-        channel->onCallMessageProceeding(event, call);
-        break;
-    case 16:
-        channel->onCallMessageAnswered(event, call);
-        break;
-    case 17:
-        channel->onCallMessageRedirected(event, call);
-        break;
-    case 18:
-        channel->onCallMessageRequestFailure(event, call);
-        break;
-    case 19:
-        channel->onCallMessageServerFailure(event, call);
-        break;
-    case 20:
-        channel->onCallMessageGlobalFailure(event, call);
-        break;
-    case 21:
-        channel->onCallClosed(event, call);
-        break;
-    case 22:
-        channel->onCallReleased(event, call);
-        break;
-    default:
-        break;
-    }
+    channel->callEvents().dispatch(event, call);
 }
 
 void SipManager::answerOtherEvent(SipStackEvent* event)
@@ -638,7 +621,7 @@ void SipManager::answerOtherEvent(SipStackEvent* event)
     SipStack* stack = currentStack();
     if (!stack)
         return;
-    stack->lock();
+    SipStackLock lock(stack);
     osip_message_t* request = event->request;
     if (request && request->status_code == 0 && request->sip_method &&
         (compareStringIgnoreCase(request->sip_method, "OPTIONS") == 0 ||
@@ -651,7 +634,6 @@ void SipManager::answerOtherEvent(SipStackEvent* event)
     } else {
         stack->automaticAction();
     }
-    stack->unlock();
 }
 
 void SipManager::sendMessageAnswer(SipStackEvent* event, int status)
@@ -661,7 +643,7 @@ void SipManager::sendMessageAnswer(SipStackEvent* event, int status)
     SipStack* stack = currentStack();
     if (!stack)
         return;
-    stack->lock();
+    SipStackLock lock(stack);
     osip_message_t* answer = nullptr;
     if (stack->messageBuildAnswer(event->tid, status, &answer) != 0) {
         RDLOG("build answer failure");
@@ -670,5 +652,4 @@ void SipManager::sendMessageAnswer(SipStackEvent* event, int status)
     } else {
         stack->messageSendAnswer(event->tid, status, answer);
     }
-    stack->unlock();
 }

@@ -3,6 +3,7 @@
 #include "SipAccountInfo.h"
 #include "SipChannelObserver.h"
 #include "SipMessageInfo.h"
+#include "SipStack.h"
 
 #include <atomic>
 #include <memory>
@@ -14,7 +15,6 @@ class SipCall;
 class SipChannel;
 class SipChannelEventThread;
 class SipManagerEventThread;
-class SipStack;
 struct SipStackEvent;
 
 // The SIP user agent's root: it owns the stack, listens on one port, keeps the channels (one
@@ -114,7 +114,18 @@ private:
     SipStack* currentStack();
     void wire(const std::shared_ptr<SipChannel>& channel, int id, bool withCommandThread);
     std::string resolveLocalIp();
+    // The steps of init: a free port from kFirstSearchPort on (-1 when none), listening on it
+    // (0 or the stack's error), the stack set up for this machine's address (returned), and the
+    // stack and its threads taken into the manager.
+    static int searchPort(int transport);
+    static int listen(SipStack& stack, int port, int transport);
+    std::string configureStack(SipStack& stack, int port);
+    void adoptStack(SipStackPtr stack, int port, int transport, const std::string& localIp);
+    // The steps of readEvent, by kind of event.
+    void registrationOutcome(SipStackEvent* event);
+    void incomingCall(SipStackEvent* event);
     void dispatchCallEvent(SipStackEvent* event);
+    void dispatchMessageEvent(SipStackEvent* event);
     void answerOtherEvent(SipStackEvent* event);
     std::shared_ptr<SipChannel> findInviteChannelByUri(const std::string& host, int port, const std::string& user,
                                                        bool byAuthId);
@@ -127,7 +138,7 @@ private:
     bool m_fixedLocalIp = false;
     int m_port = 0;
     int m_transport = Udp;
-    SipStack* m_stack = nullptr;
+    SipStackPtr m_stack;
     std::vector<std::shared_ptr<SipChannel>> m_channels;
     std::vector<std::weak_ptr<SipChannel>> m_wired;
     std::shared_ptr<SipChannel> m_localLoopChannel;

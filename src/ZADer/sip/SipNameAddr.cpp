@@ -1,6 +1,7 @@
 #include "SipNameAddr.h"
 
 #include "RDString.h"
+#include "SipText.h"
 
 #include <osipparser2/osip_parser.h>
 
@@ -9,7 +10,7 @@ SipNameAddr SipNameAddr::fromHeader(const osip_from* header)
     SipNameAddr result;
     if (!header)
         return result;
-    result.displayName = unquoteDisplayName(stringFromCStr(header->displayname));
+    result.displayName = SipText::unquote(header->displayname);
     if (const osip_uri_t* uri = header->url) {
         result.scheme = stringFromCStr(uri->scheme);
         result.username = stringFromCStr(uri->username);
@@ -18,13 +19,6 @@ SipNameAddr SipNameAddr::fromHeader(const osip_from* header)
         result.port = portOf(uri->port);
     }
     return result;
-}
-
-std::string SipNameAddr::unquoteDisplayName(const std::string& text)
-{
-    if (text.size() > 1 && text.front() == '"' && text.back() == '"')
-        return text.substr(1, text.size() - 2);
-    return text;
 }
 
 int SipNameAddr::portOf(const char* text)

@@ -11,7 +11,7 @@ class SipNameAddr
 public:
     static constexpr int kDefaultPort = 5060;
 
-    std::string displayName; // one pair of surrounding double quotes removed
+    std::string displayName; // unquoted (RFC 3261 25.1 quoted-string)
     std::string scheme;
     std::string username;
     std::string password;
@@ -20,8 +20,6 @@ public:
 
     // A null header gives an empty address (port 5060).
     static SipNameAddr fromHeader(const osip_from* header);
-    // Removes one pair of surrounding double quotes from a text longer than one character.
-    static std::string unquoteDisplayName(const std::string& text);
     // The URI port text as a number: 5060 when absent, empty or not a port.
     static int portOf(const char* text);
 };

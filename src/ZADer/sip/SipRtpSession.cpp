@@ -1,12 +1,12 @@
 #include "SipRtpSession.h"
 
+#include "RDFunctionThread.h"
 #include "RDLog.h"
 #include "RDThread.h"
+#include "RtpInfoSessionSchedule.h"
 #include "RtpLayerPacket.h"
 #include "SipMedia.h"
 #include "SipPacket.h"
-#include "SipRtpRecvThread.h"
-#include "SipRtpSendThread.h"
 #include "SipRtpSessionObserver.h"
 
 #include <arpa/inet.h>
@@ -63,13 +63,6 @@ void SipRtpSession::setObserver(SipRtpSessionObserver* observer)
     m_observer = observer;
 }
 
-uint32_t SipRtpSession::timestampIncrement(double duration, int clockRate)
-{
-    if (duration <= 0 || clockRate <= 0)
-        return 0;
-    return static_cast<uint32_t>(std::llround(duration * clockRate));
-}
-
 uint32_t SipRtpSession::defaultIncrementFor(int clockRate, int channels, int packetTime)
 {
     const int64_t base = static_cast<int64_t>(clockRate) * packetTime;
@@ -112,8 +105,8 @@ int SipRtpSession::start(const std::shared_ptr<SipMedia>& medium, int packetTime
                   medium->remotePort);
     }
     m_medium = medium;
-    m_sendThread = new SipRtpSendThread(this);
-    m_recvThread = new SipRtpRecvThread(this);
+    m_sendThread = new RDFunctionThread("SipRtpSendThread", [this](RDThread* thread) { doSend(thread); });
+    m_recvThread = new RDFunctionThread("SipRtpRecvThread", [this](RDThread* thread) { doReceive(thread); });
     if (!m_sendThread->start() || !m_recvThread->start()) {
         RDLOG("rtp threads of port %d cannot start", medium->localPort);
         stop();
@@ -178,18 +171,15 @@ std::string SipRtpSession::remoteTarget() const
 
 void SipRtpSession::doSend(RDThread* thread)
 {
-    double start = 0;
-    double due = 0;
-    double total = 0;
+    // The channels' timetable, started without a lead: a frame is read only once it is due, so
+    // the call's own audio leaves as soon as it is there. A frame more than the timetable's
+    // lateness limit behind is sent at once and the rest follow at their pace, without a burst.
+    RtpInfoSessionSchedule schedule(m_clockRate, 0.0);
     while (!thread->isStop()) {
         const double now = RDThread::tickTime();
         m_rtp->serviceRtcp(now);
-        if (start > now) {
-            RDLOG("time error, reset send time");
-            start = due = total = 0;
-        }
-        if (start > 0 && due > now) {
-            thread->sleepUntilStop(std::max(1, static_cast<int>(std::ceil((due - now) * 1000.0))));
+        if (schedule.hasStarted() && schedule.nextDue() > now) {
+            thread->sleepUntilStop(std::max(1, static_cast<int>(std::ceil((schedule.nextDue() - now) * 1000.0))));
             continue;
         }
         SipPacket* packet = m_observer ? m_observer->getPacket(this) : nullptr;
@@ -197,38 +187,31 @@ void SipRtpSession::doSend(RDThread* thread)
             thread->sleepUntilStop(1);
             continue;
         }
-        if (start <= 0) {
-            start = now;
-        } else if (now - due > kLateRebase) {
-            // A frame this late is sent now and the rest follow at their pace, without a burst.
-            start = now - total;
-        }
         // A frame without a duration counts as one packet time, so that it cannot be sent in a
         // tight loop.
         const double duration = packet->duration > 0 ? packet->duration : m_ptime / 1000.0;
-        sendFrame(packet->data, packet->size, packet->payloadType, duration);
+        uint32_t increment = 0;
+        schedule.place(now, duration, &increment);
+        sendFrame(packet->data, packet->size, packet->payloadType, increment);
         delete packet;
-        total += duration;
-        due = start + total;
-        if (m_durationLimit > 0 && total >= m_durationLimit)
+        if (m_durationLimit > 0 && schedule.sentDuration() >= m_durationLimit)
             m_observer->onDurationLimit(this);
     }
 }
 
-void SipRtpSession::sendFrame(const uint8_t* data, int size, int payloadType, double duration)
+void SipRtpSession::sendFrame(const uint8_t* data, int size, int payloadType, uint32_t increment)
 {
     if (!data || size <= 0)
         return;
     if (m_mediaType == SipMedia::Video) {
-        SipH264::packetize(data, static_cast<size_t>(size), timestampIncrement(duration, m_clockRate),
+        SipH264::packetize(data, static_cast<size_t>(size), increment,
                            [this](const uint8_t* payload, size_t length, bool marker, uint32_t increment) {
                                m_rtp->sendPacket(payload, length, static_cast<uint8_t>(m_payloadType & 0x7F),
                                                 marker, increment);
                            });
         return;
     }
-    m_rtp->sendPacket(data, static_cast<size_t>(size), static_cast<uint8_t>(payloadType & 0x7F), false,
-                     timestampIncrement(duration, m_clockRate));
+    m_rtp->sendPacket(data, static_cast<size_t>(size), static_cast<uint8_t>(payloadType & 0x7F), false, increment);
 }
 
 void SipRtpSession::doReceive(RDThread* thread)

@@ -12,8 +12,6 @@
 class RDThread;
 class RtpLayerPacket;
 class SipMedia;
-class SipRtpRecvThread;
-class SipRtpSendThread;
 class SipRtpSessionObserver;
 
 // One medium of a call on the wire: an RTP session on the medium's local port, sending to the
@@ -26,8 +24,6 @@ class SipRtpSession
 {
 public:
     static constexpr int kDefaultPacketTime = 20; // ms
-    // A frame due longer ago than this restarts the pacing from now instead of a burst.
-    static constexpr double kLateRebase = 0.2;
     // How long the described address must be silent before another source is latched.
     static constexpr double kLatchQuiet = 1.0;
     static constexpr int kReceiveWaitMs = 10;
@@ -61,9 +57,6 @@ public:
     // The address RTP is being sent to and taken from, "ip:port" (empty when none).
     std::string remoteTarget() const;
 
-    // The RTP timestamp increment of a frame of that duration: the nearest whole number of
-    // clock ticks.
-    static uint32_t timestampIncrement(double duration, int clockRate);
     // channels x clockRate x ptime / 1000, or clockRate x ptime / 1000 without a channel count.
     static uint32_t defaultIncrementFor(int clockRate, int channels, int packetTime);
 
@@ -75,7 +68,8 @@ private:
     // Whether a packet from that source is taken; latches to it when the described address has
     // been silent. Receive thread only (the latch state is shared with retarget).
     bool accept(const RtpLayerPacket& packet, double now);
-    void sendFrame(const uint8_t* data, int size, int payloadType, double duration);
+    // One frame whose RTP timestamp advances by increment after it.
+    void sendFrame(const uint8_t* data, int size, int payloadType, uint32_t increment);
     void deliver(const RtpLayerPacket& packet);
     void setDestinationLocked(uint32_t address, int port);
 
@@ -89,8 +83,8 @@ private:
     uint32_t m_defaultIncrement = 0;
     std::shared_ptr<SipMedia> m_medium;
 
-    SipRtpSendThread* m_sendThread = nullptr;
-    SipRtpRecvThread* m_recvThread = nullptr;
+    RDThread* m_sendThread = nullptr;
+    RDThread* m_recvThread = nullptr;
     SipRtpSessionObserver* m_observer = nullptr;
     double m_dataTimeout = 0;
     double m_durationLimit = 0;

@@ -1,7 +1,7 @@
 #include "SipSdp.h"
 
 #include "RDString.h"
-#include "SipStack.h"
+#include "SipStackSdp.h"
 
 #include <osipparser2/osip_port.h>
 
@@ -236,8 +236,8 @@ void SipSdp::parseVideoMedia(sdp_message_t* sdp, SipMedia& media)
 
 void SipSdp::parseMedia(sdp_message_t* sdp, SipMedia& media, bool video)
 {
-    sdp_media_t* line = SipStack::firstMedia(sdp, video ? "video" : "audio");
-    sdp_connection_t* connection = SipStack::connectionOf(sdp, line);
+    sdp_media_t* line = SipStackSdp::firstMedia(sdp, video ? "video" : "audio");
+    sdp_connection_t* connection = SipStackSdp::connectionOf(sdp, line);
     if (!line || !connection)
         return;
     const int type = video ? SipPayload::Video : SipPayload::Audio;
@@ -332,5 +332,5 @@ void SipSdp::parseMedia(sdp_message_t* sdp, SipMedia& media, bool video)
 
 sdp_message_t* SipSdp::parse(const char* text, size_t length)
 {
-    return SipStack::parseSdp(text, length);
+    return SipStackSdp::parse(text, length);
 }

@@ -5,7 +5,9 @@
 #include "SipChannel.h"
 #include "SipContentType.h"
 #include "SipManager.h"
+#include "SipNat.h"
 #include "SipMessageInfo.h"
+#include "SipMessage.h"
 #include "SipStack.h"
 #include "SipStackEvent.h"
 
@@ -65,7 +67,7 @@ const char kRegister[] = "REGISTER sip:127.0.0.2:5060 SIP/2.0\r\n"
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // The stack initialises libosip2's parser.
-    static std::unique_ptr<SipStack> stack(SipStack::create());
+    static SipStackPtr stack = SipStack::create();
     const std::string input(reinterpret_cast<const char*>(data), size);
     const size_t line = input.find('\n');
     if (line == std::string::npos)
@@ -99,8 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         osip_message_t* request = parse(kRegister);
         std::string received;
         int rport = 0;
-        SipChannel::masqueradeTarget(message, request, &received, &rport);
-        SipStack::grantedExpires(message, request);
+        SipNat::masqueradeTarget(message, request, &received, &rport);
+        SipMessage::grantedExpires(message, request);
         osip_message_free(request);
     }
     osip_message_free(message);

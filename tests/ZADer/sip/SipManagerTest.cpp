@@ -198,7 +198,7 @@ protected:
 
     void TearDown() override
     {
-        delete m_stack;
+        m_stack.reset();
         m_manager.uninit();
     }
 
@@ -245,7 +245,7 @@ protected:
 
     SipTestManager m_manager;
     int m_port = 0;
-    SipStack* m_stack = nullptr;
+    SipStackPtr m_stack;
     std::unique_ptr<SipTestPeer> m_peer;
 };
 

@@ -44,10 +44,28 @@ TEST(SipContentTypeTest, ParseAndCompare)
 
 TEST(SipNameAddrTest, DisplayNameAndPort)
 {
-    EXPECT_EQ(SipNameAddr::unquoteDisplayName("\"Desk 12\""), "Desk 12");
-    EXPECT_EQ(SipNameAddr::unquoteDisplayName("\""), "\"");
-    EXPECT_EQ(SipNameAddr::unquoteDisplayName("\"\""), "");
-    EXPECT_EQ(SipNameAddr::unquoteDisplayName("Desk"), "Desk");
+    const struct
+    {
+        const char* header;
+        const char* displayName;
+        int port;
+    } rows[] = {
+        {"\"Desk 12\" <sip:12@127.0.0.2:5070>", "Desk 12", 5070},
+        {"\"Desk \\\"A\\\"\" <sip:12@127.0.0.2>", "Desk \"A\"", 5060},
+        {"\"\" <sip:12@127.0.0.2>", "", 5060},
+        {"Desk <sip:12@127.0.0.2:99999>", "Desk", 5060},
+        {"sip:12@127.0.0.2", "", 5060},
+    };
+    for (const auto& row : rows) {
+        osip_from_t* from = nullptr;
+        ASSERT_EQ(osip_from_init(&from), 0);
+        ASSERT_EQ(osip_from_parse(from, row.header), 0) << row.header;
+        const SipNameAddr parsed = SipNameAddr::fromHeader(from);
+        EXPECT_EQ(parsed.displayName, row.displayName) << row.header;
+        EXPECT_EQ(parsed.username, "12") << row.header;
+        EXPECT_EQ(parsed.port, row.port) << row.header;
+        osip_from_free(from);
+    }
     EXPECT_EQ(SipNameAddr::portOf(nullptr), 5060);
     EXPECT_EQ(SipNameAddr::portOf(""), 5060);
     EXPECT_EQ(SipNameAddr::portOf("5070"), 5070);
@@ -105,7 +123,7 @@ TEST(SipManagerAddressTest, LocalIpFallback)
 // the request.
 TEST(SipMessageInfoTest, FromStackEvent)
 {
-    std::unique_ptr<SipStack> stack(SipStack::create());
+    SipStackPtr stack = SipStack::create();
     ASSERT_TRUE(stack);
     ASSERT_EQ(stack->listen(17, 0), 0);
     SipTestPeer peer("127.0.0.2");

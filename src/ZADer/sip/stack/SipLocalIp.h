@@ -4,7 +4,7 @@
 
 // The machine's own IPv4 address as a SIP agent announces it: the address of the interface that
 // holds the default route. Reads the routing table of the calling thread's network namespace and
-// the interface list; opens no socket of its own.
+// the adapter list (NetworkAdapters).
 class SipLocalIp
 {
 public:

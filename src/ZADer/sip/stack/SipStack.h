@@ -1,6 +1,10 @@
 #pragma once
 
+#include "SipRoutes.h"
+#include "SipStackAnswers.h"
 #include "SipStackEvent.h"
+#include "SipStackReceiver.h"
+#include "SipStackRegistrations.h"
 #include "SipUdpTransport.h"
 
 #include <osipparser2/osip_parser.h>
@@ -25,7 +29,16 @@ struct osip_transaction;
 struct osip_dialog;
 class RDThread;
 class SipResolverThread;
-class SipStackThread;
+class SipStackCall;
+class SipStackTransaction;
+class SipStack;
+
+// Owns a stack: quits it (see SipStack::quit) before freeing it.
+struct SipStackQuit
+{
+    void operator()(SipStack* stack) const;
+};
+using SipStackPtr = std::unique_ptr<SipStack, SipStackQuit>;
 
 // A compact SIP user agent over libosip2: UDP transport, the transaction state machines, the
 // answering side of calls (INVITE, re-INVITE, CANCEL, BYE, ACK), out-of-dialog requests,
@@ -42,9 +55,11 @@ public:
     static constexpr int kMaxCalls = 64;
     static constexpr int kMaxTransactions = 512;
     static constexpr int kDefaultT1 = 500;
+    // The largest UDP payload.
+    static constexpr int kMaxDatagram = 65535;
 
     // A context without socket or thread; null only when libosip2 cannot be initialised.
-    static SipStack* create();
+    static SipStackPtr create();
     ~SipStack();
     SipStack(const SipStack&) = delete;
     SipStack& operator=(const SipStack&) = delete;
@@ -91,13 +106,9 @@ public:
     int callTerminate(int cid, int did);
 
     // The parsed SDP body of a server transaction's request (caller frees with
-    // sdp_message_free); null when there is none, it is not application/sdp, or it is broken.
+    // sdp_message_free); null when there is none, it is not application/sdp, or it is broken
+    // (SipStackSdp reads it).
     sdp_message_t* remoteSdp(int tid);
-    // A description given as text (caller frees); null when it does not parse.
-    static sdp_message_t* parseSdp(const char* text, size_t length);
-    // The first m-line of that kind ("audio", "video"); its c= line, else the session's.
-    static sdp_media_t* firstMedia(sdp_message_t* sdp, const char* kind);
-    static sdp_connection_t* connectionOf(sdp_message_t* sdp, sdp_media_t* media);
 
     // A new registration (own Call-ID, From tag, CSeq 1): its rid (> 0), or negative when a
     // text does not parse as a URI or holds a control character. contact null or empty: the
@@ -123,10 +134,6 @@ public:
     // ip:port in Contact and Via sent-by.
     int masqueradeFor(const char* destHost, int destPort, const char* ip, int port);
 
-    // The lifetime the registrar granted: the expires parameter of our Contact in the 200, else
-    // its Expires header, else the Expires of the request; -1 when none is known.
-    static int grantedExpires(const osip_message_t* response, const osip_message_t* request);
-    static std::string escapeUser(const std::string& text);
 
     // For tests and the fuzzer: handles one datagram as if it had arrived on the socket, then
     // runs the state machines once. Takes the stack lock itself.
@@ -139,84 +146,39 @@ public:
     void wake();
 
 private:
-    struct Tx;
-    struct Call;
-    struct Registration;
-    struct AuthInfo
-    {
-        std::string user, userid, password, ha1, realm;
-    };
-    struct Masquerade
-    {
-        std::string host;
-        int port = 0;
-        std::string ip;
-        int natPort = 0;
-    };
-    struct CacheEntry
-    {
-        bool ok = false;
-        in_addr address{};
-        int64_t expiresMs = 0;
-    };
+    using Tx = SipStackTransaction;
+    using Call = SipStackCall;
     struct ClientResponse
     {
         int tid = 0;
         osip_message_t* response = nullptr;
     };
 
+    // The receive path works on the stack's state.
+    friend class SipStackReceiver;
+    friend class SipStackAnswers;
+    friend class SipStackRegistrations;
+
     SipStack();
     bool initOsip();
+    // A new tid, cid, did or rid.
+    static int nextId();
 
     void requireLock(const char* function) const;
     bool ownsLock() const;
 
-    // receive path
-    void handleDatagram(const char* data, size_t size, const sockaddr_in& from, const in_addr& local);
-    bool wellFormed(osip_message_t* message) const;
-    void handleRequest(struct osip_event* event, const sockaddr_in& from, const in_addr& local);
-    void handleNewInvite(struct osip_event* event, const sockaddr_in& from, const in_addr& local);
-    void handleCancel(struct osip_event* event, const sockaddr_in& from, const in_addr& local);
-    void handleInDialog(struct osip_event* event, Call* call, const sockaddr_in& from, const in_addr& local);
-    void handleOutOfDialog(struct osip_event* event, const sockaddr_in& from, const in_addr& local);
-    void handleDialogAck(osip_message_t* ack);
-    Tx* createServerTx(struct osip_event* event, int kind, const sockaddr_in& from, const in_addr& local);
-    Call* findDialog(osip_message_t* request);
-    Call* findCallByInvite(osip_message_t* invite);
-    bool resendOk(Call* call, osip_message_t* invite);
-
-    // answers
-    osip_message_t* buildResponse(const osip_message_t* request, int status, const std::string& toTag);
-    void addContact(osip_message_t* message, const std::string& user, const in_addr& ip, int port);
-    void contactAddressFor(const sockaddr_in& peer, const in_addr& local, in_addr* ip, int* port);
-    void answer(Tx* tx, int status, const char* extraName = nullptr, const char* extraValue = nullptr);
-    void sendResponse(Tx* tx, osip_message_t* response);
-    void sendStateless(osip_message_t* request, int status, const sockaddr_in& to);
-    // The server transaction an answer is for: out of dialog (forCall false) or of a call.
-    int answerTarget(int tid, bool forCall, Tx** tx, Call** call);
-    int buildAnswer(int tid, int status, osip_message_t** answer, bool forCall);
-    // answerTarget, and the default answer when *answer is null; frees *answer on failure.
-    int takeAnswer(int tid, int status, osip_message_t** answer, bool forCall, Tx** tx, Call** call);
-    std::string toTagFor(Tx* tx, Call* call);
 
     // calls
     Call* newCall(osip_message_t* invite, const sockaddr_in& from, const in_addr& local);
     void releaseCall(Call* call);
     void sendBye(Call* call);
-    void okSent(Tx* tx, const char* bytes, size_t size);
 
     // requests we send
     int transmit(Tx* tx, osip_message_t* request, const std::string& host, int port);
     void finishTransmit(Tx* tx, osip_message_t* request, const in_addr& address, int port);
     void clientFailed(Tx* tx);
-    void handleRegisterResponse(Tx* tx, osip_message_t* response);
     void handleByeResponse(Tx* tx, osip_message_t* response);
-    osip_message_t* nextRegister(Registration* reg, int expires);
-    int transmitRegister(Registration* reg, osip_message_t* message);
-    void addCredentials(Registration* reg, osip_message_t* message);
     bool localAddressFor(const std::string& host, int port, const in_addr& address, in_addr* ip, int* natPort);
-    const Masquerade* masqueradeOf(const std::string& host, int port, const in_addr* address) const;
-    int masqueradeLocked(const char* destHost, int destPort, const char* ip, int port);
 
     // passes
     void processPass(bool readSocket);
@@ -229,7 +191,7 @@ private:
 
     // events
     void pushEvent(SipStackEvent* event);
-    SipStackEvent* makeEvent(int type, const char* text);
+    SipStackEvent* makeEvent(SipStackEvent::Type type, const char* text);
 
     std::string randomHex(int bytes);
     int scaledTimers(struct osip_transaction* transaction);
@@ -248,8 +210,10 @@ private:
 
     struct osip* m_osip = nullptr;
     SipUdpTransport m_transport;
+    SipStackReceiver m_receiver{*this};
+    SipStackAnswers m_answers{*this};
     std::vector<char> m_receiveBuffer; // of the stack thread, sized once
-    SipStackThread* m_thread = nullptr;
+    RDThread* m_thread = nullptr;
     SipResolverThread* m_resolver = nullptr;
     bool m_listening = false;
     bool m_quit = false;
@@ -260,11 +224,8 @@ private:
 
     std::map<int, std::unique_ptr<Tx>> m_txs;
     std::map<int, std::unique_ptr<Call>> m_calls;
-    std::map<int, std::unique_ptr<Registration>> m_registrations;
-    std::vector<AuthInfo> m_auth;
-    std::vector<Masquerade> m_masquerades;
-    std::map<std::string, CacheEntry> m_resolved;
-    std::map<uint32_t, std::pair<in_addr, int64_t>> m_routeSource;
+    SipStackRegistrations m_registrations{*this};
+    SipRoutes m_routes;
 
     std::vector<ClientResponse> m_clientResponses;
     std::vector<int> m_killed;

@@ -3,6 +3,7 @@
 // so dialogs, CANCEL, BYE and the answer paths are reached as well as the parser. "@TAG@" in a
 // datagram stands for the To tag the stack gave the last call, so seeds can stay in its dialog.
 #include "SipStack.h"
+#include "SipStackSdp.h"
 
 #include <cstdint>
 #include <cstring>
@@ -28,7 +29,7 @@ void answerEvents(SipStack* stack, std::string* tag)
                 subject->hvalue && std::strcmp(subject->hvalue, "ring") == 0)
                 break;
             if (sdp_message_t* sdp = stack->remoteSdp(event->tid)) {
-                SipStack::connectionOf(sdp, SipStack::firstMedia(sdp, "audio"));
+                SipStackSdp::connectionOf(sdp, SipStackSdp::firstMedia(sdp, "audio"));
                 sdp_message_free(sdp);
             }
             osip_message_t* answer = nullptr;
@@ -65,7 +66,7 @@ void answerEvents(SipStack* stack, std::string* tag)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    SipStack* stack = SipStack::create();
+    SipStackPtr stack = SipStack::create();
     if (!stack)
         return 0;
     const std::string input(reinterpret_cast<const char*>(data), size);
@@ -81,11 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (size_t at = datagram.find(kTag); at != std::string::npos; at = datagram.find(kTag, at + tag.size()))
             datagram.replace(at, kTag.size(), tag);
         stack->injectDatagram(datagram.data(), datagram.size(), "127.0.0.2", 5062, "127.0.0.1");
-        answerEvents(stack, &tag);
+        answerEvents(stack.get(), &tag);
         start = end + kSplit.size();
     }
     stack->pump();
-    answerEvents(stack, &tag);
-    delete stack;
+    answerEvents(stack.get(), &tag);
+    stack.reset();
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "SipLocalIp.h"
+#include "SipStackSdp.h"
 #include "SipStackTestBase.h"
 #include "TestNetns.h"
 
@@ -36,13 +37,13 @@ QStringList threadNames()
 TEST(SipStackStartTest, ListenRefusals)
 {
     // Never listening: quit and delete are safe.
-    SipStack* idle = SipStack::create();
+    SipStackPtr idle = SipStack::create();
     ASSERT_NE(idle, nullptr);
     idle->quit();
     idle->quit();
-    delete idle;
+    idle.reset();
 
-    SipStack* stack = SipStack::create();
+    SipStackPtr stack = SipStack::create();
     ASSERT_NE(stack, nullptr);
     EXPECT_NE(stack->listen(6, 0), 0) << "TCP is not supported";
     // A port another socket holds.
@@ -63,7 +64,7 @@ TEST(SipStackStartTest, ListenRefusals)
     ASSERT_GT(rid, 0);
     EXPECT_LT(stack->registerSend(rid, message), 0);
     stack->unlock();
-    delete stack;
+    stack.reset();
 }
 
 // What is queued just before quit still leaves (a BYE, an Expires 0 REGISTER); the threads end.
@@ -105,7 +106,6 @@ TEST_F(SipStackLifeTest, IdsUniqueAcrossRestart)
     Dialog first;
     SipStackEvent* a = startCall(&first, branch());
     ASSERT_NE(a, nullptr);
-    delete m_stack;
     m_stack = SipStack::create();
     m_stack->setT1(kT1);
     ASSERT_EQ(m_stack->listen(17, 0), 0);
@@ -157,14 +157,14 @@ TEST_F(SipStackLifeTest, RemoteSdp)
         m_stack->unlock();
         EXPECT_EQ(offer != nullptr, c.parsed);
         if (offer) {
-            sdp_media_t* audio = SipStack::firstMedia(offer, "audio");
-            sdp_media_t* video = SipStack::firstMedia(offer, "video");
+            sdp_media_t* audio = SipStackSdp::firstMedia(offer, "audio");
+            sdp_media_t* video = SipStackSdp::firstMedia(offer, "video");
             ASSERT_NE(audio, nullptr);
             ASSERT_NE(video, nullptr);
             EXPECT_STREQ(audio->m_port, "6000");
-            EXPECT_STREQ(SipStack::connectionOf(offer, audio)->c_addr, "127.0.0.2");
-            EXPECT_STREQ(SipStack::connectionOf(offer, video)->c_addr, "127.0.0.7");
-            EXPECT_EQ(SipStack::firstMedia(offer, "application"), nullptr);
+            EXPECT_STREQ(SipStackSdp::connectionOf(offer, audio)->c_addr, "127.0.0.2");
+            EXPECT_STREQ(SipStackSdp::connectionOf(offer, video)->c_addr, "127.0.0.7");
+            EXPECT_EQ(SipStackSdp::firstMedia(offer, "application"), nullptr);
             sdp_message_free(offer);
         }
         SipStack::eventFree(event);
@@ -172,7 +172,7 @@ TEST_F(SipStackLifeTest, RemoteSdp)
     m_stack->lock();
     EXPECT_EQ(m_stack->remoteSdp(987654321), nullptr);
     m_stack->unlock();
-    EXPECT_EQ(SipStack::firstMedia(nullptr, "audio"), nullptr);
+    EXPECT_EQ(SipStackSdp::firstMedia(nullptr, "audio"), nullptr);
 }
 
 // A registrar name that does not resolve ends the attempt like a time-out.
@@ -198,7 +198,7 @@ TEST(SipStackLockDeathTest, CallWithoutLockAborts)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            SipStack* stack = SipStack::create();
+            SipStackPtr stack = SipStack::create();
             stack->registerRemove(1);
         },
         "registerRemove called without the stack lock");

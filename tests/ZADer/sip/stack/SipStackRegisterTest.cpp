@@ -1,5 +1,7 @@
 #include "SipDigest.h"
+#include "SipMessage.h"
 #include "SipStackTestBase.h"
+#include "SipText.h"
 
 #include <map>
 #include <string>
@@ -357,7 +359,7 @@ TEST_F(SipStackRegisterTest, InjectionRefused)
     m_stack->unlock();
     EXPECT_LT(m_stack->setUserAgent("Agent\r\nX: 1"), 0);
 
-    const std::string escaped = "sip:" + SipStack::escapeUser("a b@c") + "@127.0.0.2:" + std::to_string(m_peer->port());
+    const std::string escaped = "sip:" + SipText::escapeUser("a b@c") + "@127.0.0.2:" + std::to_string(m_peer->port());
     EXPECT_EQ(escaped.substr(0, 14), "sip:a%20b%40c@");
     m_stack->lock();
     osip_message_t* message = nullptr;
@@ -415,9 +417,9 @@ TEST(SipStackGrantedTest, GrantedExpires)
         osip_message_t* response = nullptr;
         osip_message_init(&response);
         ASSERT_EQ(osip_message_parse(response, text.c_str(), text.size()), 0);
-        EXPECT_EQ(SipStack::grantedExpires(response, sent), c.expected) << c.headers;
+        EXPECT_EQ(SipMessage::grantedExpires(response, sent), c.expected) << c.headers;
         osip_message_free(response);
     }
-    EXPECT_EQ(SipStack::grantedExpires(nullptr, sent), -1);
+    EXPECT_EQ(SipMessage::grantedExpires(nullptr, sent), -1);
     osip_message_free(sent);
 }

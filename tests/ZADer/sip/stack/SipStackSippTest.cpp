@@ -35,14 +35,13 @@ protected:
         ASSERT_NE(m_stack, nullptr);
         m_stack->setT1(50);
         ASSERT_EQ(m_stack->listen(17, 0), 0);
-        m_agent = std::make_unique<SipTestAgent>(m_stack);
+        m_agent = std::make_unique<SipTestAgent>(m_stack.get());
     }
 
     void TearDown() override
     {
         m_agent.reset();
-        delete m_stack;
-        m_stack = nullptr;
+        m_stack.reset();
     }
 
     static QString scenario(const char* name)
@@ -98,7 +97,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    SipStack* m_stack = nullptr;
+    SipStackPtr m_stack;
     std::unique_ptr<SipTestAgent> m_agent;
 };
 

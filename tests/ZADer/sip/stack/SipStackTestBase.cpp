@@ -19,8 +19,7 @@ void SipStackTestBase::TearDown()
     for (SipStackEvent* event : m_otherEvents)
         SipStack::eventFree(event);
     m_otherEvents.clear();
-    delete m_stack;
-    m_stack = nullptr;
+    m_stack.reset();
 }
 
 SipStackEvent* SipStackTestBase::waitEvent(int type, int timeoutMs)

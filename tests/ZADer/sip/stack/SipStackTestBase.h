@@ -47,7 +47,7 @@ protected:
     int confirmedCall(Dialog* dialog);
     int answer200(int tid);
 
-    SipStack* m_stack = nullptr;
+    SipStackPtr m_stack;
     std::unique_ptr<SipTestPeer> m_peer;
     int m_port = 0;
     std::vector<SipStackEvent*> m_otherEvents;

@@ -1,4 +1,3 @@
-#include "SipStack.h"
 #include "SipText.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +19,7 @@ TEST(SipTextTest, EscapeUser)
         {"", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SipStack::escapeUser(c.in), c.out) << c.in;
+        EXPECT_EQ(SipText::escapeUser(c.in), c.out) << c.in;
         EXPECT_EQ(SipText::unescape(SipText::escapeUser(c.in)), c.in) << c.in;
     }
 }
