@@ -49,6 +49,7 @@ class SteadyApp : public VexaClient
 {
 public:
     bool isConnected() const override { return true; }
+    int sendData(VexaBuffer&) override { return 0; }
     int sendAudio(const VexaAudioPacket&) override { return 0; }
     int readAudio(VexaAudioPacket& packet) override
     {
@@ -89,7 +90,8 @@ void fastApp(double seconds)
         frame.channels = 1;
         frame.sampleRate = 8000;
         frame.duration = 20000;
-        frame.payload = QByteArray(160, '\x7f');
+        const QByteArray silence(160, '\x7f');
+        frame.setPayload(silence.constData(), silence.size());
         const double start = RDThread::tickTime();
         while (!done) {
             // 1 % fast: a 20-ms frame every 19.8 ms.

@@ -131,7 +131,7 @@ int RTPSDKReaderInput::take(const VexaAudioPacket& frame)
         m_converting = format;
         m_failed = Format();
     }
-    const int ret = m_transcoder.push(frame.payload.constData(), frame.length(), seconds);
+    const int ret = m_transcoder.push(frame.payloadBytes(), frame.length(), seconds);
     while (RTPAudioPacket* packet = m_transcoder.pop())
         m_ready.push(packet);
     if (ret < 0) {

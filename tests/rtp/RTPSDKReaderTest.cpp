@@ -37,7 +37,7 @@ VexaAudioPacket makeFrame(int payloadType, int channels, int sampleRate, int dur
     frame.channels = channels;
     frame.sampleRate = sampleRate;
     frame.duration = durationUs;
-    frame.payload = payload;
+    frame.setPayload(payload.constData(), payload.size());
     return frame;
 }
 
@@ -102,6 +102,7 @@ public:
     FloodClient(const VexaAudioPacket& frame, int count) : m_frame(frame), m_left(count) {}
 
     bool isConnected() const override { return true; }
+    int sendData(VexaBuffer&) override { return 0; }
     int sendAudio(const VexaAudioPacket&) override { return 0; }
     int readAudio(VexaAudioPacket& packet) override
     {
@@ -112,8 +113,8 @@ public:
         packet = m_frame;
         // Each frame tells its number in its first bytes, so the survivors can be named.
         const int number = m_sent++;
-        packet.payload[0] = char(number & 0xff);
-        packet.payload[1] = char((number >> 8) & 0xff);
+        packet.payload.data[size_t(packet.payload.offset)] = uint8_t(number & 0xff);
+        packet.payload.data[size_t(packet.payload.offset) + 1] = uint8_t((number >> 8) & 0xff);
         --m_left;
         return packet.length();
     }

@@ -71,9 +71,10 @@ TEST_F(RTPSDKWriterTest, PacketsReachTheClientAsFrames)
         EXPECT_EQ(frame.sampleRate, c.rate);
         EXPECT_EQ(frame.duration, c.wantDuration);
         ASSERT_EQ(frame.length(), c.wantLength);
-        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(p->data), p->length), frame.payload);
+        const QByteArray payload(reinterpret_cast<const char*>(frame.payloadBytes()), frame.length());
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(p->data), p->length), payload);
         if (c.payloadType == 14) {
-            EXPECT_EQ(frame.payload.left(4), QByteArray(4, '\0'));
+            EXPECT_EQ(payload.left(4), QByteArray(4, '\0'));
         }
         writer.close();
         EXPECT_FALSE(writer.isOpen());
@@ -107,7 +108,7 @@ TEST_F(RTPSDKWriterTest, PacketsArriveInOrder)
     const auto frames = client->sent();
     ASSERT_EQ(frames.size(), 300u);
     for (int i = 0; i < 300; ++i)
-        EXPECT_EQ(static_cast<unsigned char>(frames[static_cast<size_t>(i)].payload[0]), static_cast<unsigned char>(i));
+        EXPECT_EQ(frames[static_cast<size_t>(i)].payloadBytes()[0], static_cast<unsigned char>(i));
 }
 
 TEST_F(RTPSDKWriterTest, AClientThatFallsBehindKeepsOnlyTheNewestPackets)
@@ -126,13 +127,13 @@ TEST_F(RTPSDKWriterTest, AClientThatFallsBehindKeepsOnlyTheNewestPackets)
         [&] {
             const auto sent = client->sent();
             return writer.queued() == 0 && !sent.empty()
-                   && static_cast<unsigned char>(sent.back().payload[0]) == static_cast<unsigned char>(999);
+                   && sent.back().payloadBytes()[0] == static_cast<unsigned char>(999);
         },
         5000));
     const auto frames = client->sent();
     EXPECT_LE(frames.size(), static_cast<size_t>(RTPSDKWriter::kQueueLimit + 1));
     ASSERT_FALSE(frames.empty());
-    EXPECT_EQ(static_cast<unsigned char>(frames.back().payload[0]), static_cast<unsigned char>(999));
+    EXPECT_EQ(frames.back().payloadBytes()[0], static_cast<unsigned char>(999));
 }
 
 TEST_F(RTPSDKWriterTest, ADisconnectedClientEndsTheSenderAndWritesFail)
