@@ -14,8 +14,11 @@
 #include "SonarisPrompt.h"
 #include "SonarisSettings.h"
 #include "VDB.h"
+#include "VexaBuffer.h"
+#include "VexaServer.h"
 #include "ZAVeze.h"
 #include "ZvDB.h"
+#include "ZvAPI.h"
 #include "ZvDBLog.h"
 
 #include <QCoreApplication>
@@ -27,6 +30,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -118,8 +122,8 @@ int Sonaris::init(int argc, char** argv)
     m_deviceTool->start();
 
     // Plug in here, in this order: LAN discovery (VexaDiscovery on network().ip(), started), the
-    // P2P server and the WebSocket server (both made with this object as observer, not started:
-    // only the steps at the end start them).
+    // P2P server and the WebSocket server (both made with this object as observer and listed
+    // with addRemoteServer, P2P first; not started: only the steps at the end start them).
 
     // The HTTP server exists from here on, so that the channel manager's streams always find
     // it; it is started last.
@@ -136,7 +140,8 @@ int Sonaris::init(int argc, char** argv)
     RtpManager::createInstance(
         [](RtpManagerQueue* queue) { return std::make_unique<RTPSipManager>(queue); });
     m_managerMade = true;
-    // Plug in here: ZvAPI::createInstance.
+    ZvAPI::createInstance(RtpManager::instance(), [this] { return installationId(); });
+    m_apiMade = true;
     RtpManager::instance()->addObserver(this);
     m_observing = true;
     m_serving = true;
@@ -159,11 +164,15 @@ void Sonaris::shutdown()
     m_serving = false;
 
     // First the servers, so that no request is in flight once what serves it goes away.
-    // Plug in here: stop and delete the WebSocket server, the P2P server and LAN discovery.
+    // Plug in here: stop the WebSocket server and the P2P server, take them off the remote
+    // servers (removeRemoteServer) and delete them; then LAN discovery.
     if (m_httpServer)
         m_httpServer->stop();
 
-    // Plug in here: ZvAPI::destroyInstance.
+    if (m_apiMade) {
+        ZvAPI::destroyInstance();
+        m_apiMade = false;
+    }
     if (m_managerMade) {
         RtpManager::destroyInstance();
         m_managerMade = false;
@@ -320,12 +329,35 @@ bool Sonaris::updateVexaCode(bool enable, const QString& code)
 
 void Sonaris::updateAuth(bool enable, const QString& username, const QString& password)
 {
-    const QString digest = authDigest(password);
-    // Plug in here: VexaServer::setAuth(enable, username, digest) on the P2P server, then on the
-    // WebSocket server.
-    Q_UNUSED(enable);
-    Q_UNUSED(username);
-    Q_UNUSED(digest);
+    std::lock_guard<std::mutex> lock(m_remoteLock);
+    m_authEnable = enable ? 1 : 0;
+    m_authUsername = username.toUtf8().toStdString();
+    m_authDigest = authDigest(password).toStdString();
+    for (VexaServer* server : m_remoteServers)
+        server->setAuth(m_authEnable, m_authUsername, m_authDigest);
+}
+
+void Sonaris::addRemoteServer(VexaServer* server)
+{
+    if (!server)
+        return;
+    std::lock_guard<std::mutex> lock(m_remoteLock);
+    if (std::find(m_remoteServers.begin(), m_remoteServers.end(), server) != m_remoteServers.end())
+        return;
+    server->setAuth(m_authEnable, m_authUsername, m_authDigest);
+    m_remoteServers.push_back(server);
+}
+
+void Sonaris::removeRemoteServer(VexaServer* server)
+{
+    std::lock_guard<std::mutex> lock(m_remoteLock);
+    m_remoteServers.erase(std::remove(m_remoteServers.begin(), m_remoteServers.end(), server), m_remoteServers.end());
+}
+
+std::vector<VexaServer*> Sonaris::remoteServers() const
+{
+    std::lock_guard<std::mutex> lock(m_remoteLock);
+    return m_remoteServers;
 }
 
 QString Sonaris::authDigest(const QString& password)
@@ -410,22 +442,41 @@ void Sonaris::setSipPort(int value) { setIntSetting(SonarisSettings::kSipPort, v
 void Sonaris::setVexaCode(const QString& value) { setSetting(QLatin1String(SonarisSettings::kVexaCode), value); }
 void Sonaris::setVexaCodeEnable(int value) { setIntSetting(SonarisSettings::kVexaCodeEnable, value); }
 
+void Sonaris::notifyRemote(const char* method, const RtpInfo& info)
+{
+    ZvAPI* api = ZvAPI::instance();
+    if (!api)
+        return;
+    // One copy per server, in list order, so the two servers' copies of one event carry
+    // consecutive ids.
+    for (VexaServer* server : remoteServers())
+        api->notify(server, QLatin1String(method), info);
+}
+
 void Sonaris::onRtpStarted(const RtpInfo& info)
 {
-    // Plug in here: ZvAPI's "RtpStarted" for info.id, through the P2P server, then WebSocket.
-    Q_UNUSED(info);
+    notifyRemote("RtpStarted", info);
 }
 
 void Sonaris::onRtpStopped(const RtpInfo& info)
 {
-    // Plug in here: "RtpStopped", as above.
-    Q_UNUSED(info);
+    notifyRemote("RtpStopped", info);
 }
 
 void Sonaris::onRtpInfoChanged(const RtpInfo& info)
 {
-    // Plug in here: "RtpInfoChanged", as above.
-    Q_UNUSED(info);
+    notifyRemote("RtpInfoChanged", info);
+}
+
+void Sonaris::onClientData(VexaServer* server, const std::shared_ptr<VexaClient>& client, VexaBuffer& buffer)
+{
+    ZvAPI* api = ZvAPI::instance();
+    if (!m_serving.load() || !api || !RtpManager::instance()) {
+        RDLOG("A remote request before start-up or during shutdown is dropped");
+        return;
+    }
+    const uint8_t* bytes = buffer.bytes();
+    api->handleRequest(server, client, QByteArray(reinterpret_cast<const char*>(bytes), bytes ? buffer.size() : 0));
 }
 
 void Sonaris::onRequest(RDHttpStreamServer* server, RDHttpConnection* connection, RDHttpBaseRequest* request)

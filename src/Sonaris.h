@@ -5,6 +5,7 @@
 #include "RDSystemNetwork.h"
 #include "RtpEngineHost.h"
 #include "RtpManagerObserver.h"
+#include "VexaServerObserver.h"
 #include "ZvDBObserver.h"
 
 #include <QDate>
@@ -13,8 +14,12 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
 class RDHttpStreamServer;
+class VexaServer;
 class ZAVeze;
 class ZvDB;
 
@@ -29,10 +34,13 @@ class ZvDB;
 // only while everything that serves them exists: they start last and stop first.
 //
 // Where the servers still to come plug in (each an owned object, made in init, undone in
-// shutdown at the marked place): LAN discovery (VexaDiscovery), the P2P server (TUTKServer), the
-// WebSocket server (WSServer) and the JSON protocol (ZvAPI).
+// shutdown at the marked place): LAN discovery (VexaDiscovery), the P2P server (TUTKServer) and
+// the WebSocket server (WSServer). The two remote servers are made with this object as their
+// observer and listed with addRemoteServer (P2P first), which is how they get the credentials
+// and the channel notifications.
 class Sonaris : public QObject,
                 public RtpManagerObserver,
+                public VexaServerObserver,
                 public RDHttpStreamServerObserver,
                 public ZvDBObserver,
                 public RtpEngineHost
@@ -125,6 +133,16 @@ public:
     void setVexaCode(const QString& value);
     void setVexaCodeEnable(int value);
 
+    // The remote servers that get the credentials and the channel notifications, in the order
+    // notifications go out (P2P, then WebSocket). A server added gets the current credentials.
+    // GUI thread; a server is removed before it is destroyed.
+    void addRemoteServer(VexaServer* server);
+    void removeRemoteServer(VexaServer* server);
+
+    // VexaServerObserver: every message of a remote client goes to ZvAPI (the client's read
+    // thread, under its server's observer lock); dropped outside start-up and shutdown.
+    void onClientData(VexaServer* server, const std::shared_ptr<VexaClient>& client, VexaBuffer& buffer) override;
+
     // RtpManagerObserver: the notifications to remote apps (event thread of the manager).
     void onRtpStarted(const RtpInfo& info) override;
     void onRtpStopped(const RtpInfo& info) override;
@@ -155,6 +173,8 @@ private:
     void initLanguage();
     void initDatabases();
     void configureHttpServer();
+    std::vector<VexaServer*> remoteServers() const;
+    void notifyRemote(const char* method, const RtpInfo& info);
 
     RDSingleInstance m_instanceLock;
     bool m_lockHeld = false;
@@ -170,7 +190,16 @@ private:
     bool m_portManagerMade = false;
     bool m_managerMade = false;
     bool m_observing = false;
-    // True while everything a request needs exists (the channel manager; ZvAPI once it
-    // joins): requests that arrive outside that window are dropped.
+    bool m_apiMade = false;
+
+    // Read by the manager's event thread and the servers' read threads while the GUI thread
+    // may change them.
+    mutable std::mutex m_remoteLock;
+    std::vector<VexaServer*> m_remoteServers;
+    int m_authEnable = 0;
+    std::string m_authUsername;
+    std::string m_authDigest;
+    // True while everything a request needs exists (the channel manager and ZvAPI): requests
+    // that arrive outside that window are dropped.
     std::atomic<bool> m_serving{false};
 };

@@ -1,5 +1,8 @@
 #include "RDJson.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+
 #include <cmath>
 
 int RDJson::toInt(const QJsonValue& value, int defaultValue)
@@ -32,4 +35,25 @@ double RDJson::toDouble(const QJsonValue& value, double defaultValue)
 QString RDJson::toString(const QJsonValue& value)
 {
     return value.isString() ? value.toString() : QString();
+}
+
+QJsonValue RDJson::maskPasswords(const QJsonValue& value, const QString& mask)
+{
+    if (value.isArray()) {
+        QJsonArray array;
+        for (const QJsonValue& item : value.toArray())
+            array.append(maskPasswords(item, mask));
+        return array;
+    }
+    if (!value.isObject())
+        return value;
+    const QJsonObject object = value.toObject();
+    QJsonObject result;
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        if (it.key() == QLatin1String("password") && !(it->isObject() || it->isArray()))
+            result.insert(it.key(), mask);
+        else
+            result.insert(it.key(), maskPasswords(it.value(), mask));
+    }
+    return result;
 }

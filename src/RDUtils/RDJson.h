@@ -12,4 +12,8 @@ public:
     static qint64 toInt64(const QJsonValue& value, qint64 defaultValue = 0);
     static double toDouble(const QJsonValue& value, double defaultValue = 0.0);
     static QString toString(const QJsonValue& value);
+
+    // A copy of the value for a log: the value of every "password" key, at any depth, that is
+    // not itself an object or array is replaced by mask.
+    static QJsonValue maskPasswords(const QJsonValue& value, const QString& mask);
 };

@@ -1,5 +1,6 @@
 #include "ZAVezeFrame.h"
 
+#include "RDJson.h"
 #include "ZAVezeReply.h"
 
 #include <QJsonArray>
@@ -20,33 +21,6 @@ void appendBig32(QByteArray& out, quint32 value)
 {
     appendBig16(out, value >> 16);
     appendBig16(out, value);
-}
-
-QJsonValue masked(const QJsonValue& value);
-
-QJsonObject maskedObject(const QJsonObject& object)
-{
-    QJsonObject result;
-    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-        if (it.key() == QLatin1String("password") && !(it->isObject() || it->isArray()))
-            result.insert(it.key(), kMaskedPassword);
-        else
-            result.insert(it.key(), masked(it.value()));
-    }
-    return result;
-}
-
-QJsonValue masked(const QJsonValue& value)
-{
-    if (value.isObject())
-        return maskedObject(value.toObject());
-    if (value.isArray()) {
-        QJsonArray array;
-        for (const QJsonValue& item : value.toArray())
-            array.append(masked(item));
-        return array;
-    }
-    return value;
 }
 
 } // namespace
@@ -141,7 +115,7 @@ QByteArray ZAVezeFrame::jsonText(const QJsonObject& json)
 
 QByteArray ZAVezeFrame::logText(const QJsonObject& json)
 {
-    return jsonText(maskedObject(json));
+    return jsonText(RDJson::maskPasswords(json, kMaskedPassword).toObject());
 }
 
 const char* ZAVezeFrame::captureFilter()
