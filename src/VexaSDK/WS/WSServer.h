@@ -1,0 +1,64 @@
+#pragma once
+
+#include "RDSocketAddress.h"
+#include "VexaClientRegistry.h"
+#include "VexaServer.h"
+#include "WSClient.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class RDFunctionThread;
+class RDTcpSocketServer;
+class RDThread;
+
+// The WebSocket server of the remote apps: it listens on its address, turns each accepted
+// connection into a WSClient and keeps them in the shared client registry, which hands their
+// messages to this server's observers.
+//
+// start opens the listening socket on the calling thread, so its result says whether the
+// server is up, then runs the accept loop on its own thread ("WSServer Listen"); stop ends the
+// loop and stops every client. Both run on the owner's thread (the GUI thread), never at the
+// same time. sendToAll may be called from any thread.
+class WSServer : public VexaServer
+{
+public:
+    // Connections served at once; one more is closed as soon as it is accepted. Each client
+    // costs two threads and its queues.
+    static constexpr int kMaxClients = 64;
+
+    // pingInterval: seconds of quiet before a client is pinged (WSClient::kPingInterval).
+    explicit WSServer(double pingInterval = WSClient::kPingInterval);
+    ~WSServer() override;
+
+    // Stops a running server, then listens on address(): true when listening.
+    bool start() override;
+    void stop() override;
+    // True from a successful start until stop.
+    bool isRunning() const override;
+    bool isListening() const override;
+    void sendToAll(const char* data, int length) override;
+
+    const RDSocketAddress& address() const { return m_address; }
+    void setAddress(const RDSocketAddress& address) { m_address = address; }
+    // The port listened on (the chosen one when the address asked for port 0); 0 when not
+    // listening.
+    int listeningPort() const { return m_listeningPort.load(); }
+    // Clients listed now (dead ones stay until the next connection or stop).
+    int clientCount() const { return m_registry.count(); }
+    // Connections refused because kMaxClients were served.
+    int refusedCount() const { return m_refused.load(); }
+
+private:
+    void run(RDThread* thread);
+    void acceptOne();
+
+    const double m_pingInterval;
+    RDSocketAddress m_address;
+    std::unique_ptr<RDTcpSocketServer> m_listenSocket;
+    std::atomic<int> m_listeningPort{0};
+    std::atomic<int> m_refused{0};
+    VexaClientRegistry m_registry;
+    std::unique_ptr<RDFunctionThread> m_listenThread;
+};
