@@ -100,7 +100,7 @@ protected:
 
     bool waitForMessages(size_t count)
     {
-        return TestSupport::waitUntil([&]() { return m_recorder.messages().size() >= count; }, 10000);
+        return TestSupport::waitUntil([&]() { return m_recorder.messages().size() >= count; }, 20000);
     }
 
     // The server's close frame (code) and then the end of the connection.
@@ -248,10 +248,10 @@ TEST_F(WSServerTest, CloseIsAnsweredWithItsCodeThenTheConnectionEnds)
 {
     WSTestPeer peer;
     ASSERT_TRUE(open(peer));
-    ASSERT_TRUE(TestSupport::waitUntil([&]() { return m_recorder.clients() == 1; }, 5000));
+    ASSERT_TRUE(TestSupport::waitUntil([&]() { return m_recorder.clients() == 1; }, 20000));
     ASSERT_TRUE(peer.sendFrame(WSOpcode::Close, std::string("\x0f\xa0" "bye", 5)));
     expectClose(peer, 4000);
-    EXPECT_TRUE(TestSupport::waitUntil([&]() { return !m_recorder.client(0)->isConnected(); }, 5000));
+    EXPECT_TRUE(TestSupport::waitUntil([&]() { return !m_recorder.client(0)->isConnected(); }, 20000));
 }
 
 // Binary kind 0 is a message without its kind byte, kind 1 audio for the channel, any other kind
@@ -260,7 +260,7 @@ TEST_F(WSServerTest, BinaryKindsAndTheAudioQueueCap)
 {
     WSTestPeer peer;
     ASSERT_TRUE(open(peer));
-    ASSERT_TRUE(TestSupport::waitUntil([&]() { return m_recorder.clients() == 1; }, 5000));
+    ASSERT_TRUE(TestSupport::waitUntil([&]() { return m_recorder.clients() == 1; }, 20000));
     std::shared_ptr<VexaClient> client = m_recorder.client(0);
     ASSERT_TRUE(peer.sendFrame(WSOpcode::Binary, std::string("\x02{\"id\":1}", 9)));
     ASSERT_TRUE(peer.sendFrame(WSOpcode::Binary, std::string("\x00{\"id\":2}", 9)));
@@ -367,7 +367,7 @@ TEST_F(WSServerTest, ClientKilledMidReplyLeavesTheServerRunning)
     std::string payload;
     ASSERT_TRUE(after.readFrame(&frame, &payload));
     EXPECT_EQ(payload, "rrrrr");
-    EXPECT_TRUE(TestSupport::waitUntil([&]() { return !m_recorder.client(0)->isConnected(); }, 10000));
+    EXPECT_TRUE(TestSupport::waitUntil([&]() { return !m_recorder.client(0)->isConnected(); }, 20000));
 }
 
 // Before its handshake a client sends nothing, so what is queued for it stays: audio keeps the
@@ -376,7 +376,7 @@ TEST_F(WSServerTest, SendQueueLimits)
 {
     WSTestPeer peer;
     ASSERT_TRUE(peer.connect(m_port));
-    ASSERT_TRUE(TestSupport::waitUntil([&]() { return m_recorder.clients() == 1; }, 5000));
+    ASSERT_TRUE(TestSupport::waitUntil([&]() { return m_recorder.clients() == 1; }, 20000));
     std::shared_ptr<VexaClient> client = m_recorder.client(0);
     WSClient* ws = dynamic_cast<WSClient*>(client.get());
     ASSERT_NE(ws, nullptr);

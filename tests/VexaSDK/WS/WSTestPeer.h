@@ -24,13 +24,13 @@ public:
     // Sends request() and reads the answer's head: true on "101".
     bool handshake();
     // The answer's head up to its blank line ("" on a time-out or a close before it).
-    std::string readHead(int timeoutMs = 5000);
+    std::string readHead(int timeoutMs = 20000);
     // The next server frame; false on a time-out, a close, or a masked frame (servers never
     // mask). head keeps the raw head bytes for layout checks.
-    bool readFrame(WSFrameHeader* frame, std::string* payload, std::string* head = nullptr, int timeoutMs = 5000);
+    bool readFrame(WSFrameHeader* frame, std::string* payload, std::string* head = nullptr, int timeoutMs = 20000);
     // True once the server closed the connection (EOF or reset) within the time; bytes that
     // come first are dropped.
-    bool waitClosed(int timeoutMs = 5000);
+    bool waitClosed(int timeoutMs = 20000);
     // Ends the connection with a reset, as a killed process would.
     void abort();
     void close();
