@@ -15,7 +15,9 @@
 #include "SonarisSettings.h"
 #include "VDB.h"
 #include "VexaBuffer.h"
+#include "VexaDiscovery.h"
 #include "VexaServer.h"
+#include "WSServer.h"
 #include "ZAVeze.h"
 #include "ZvDB.h"
 #include "ZvAPI.h"
@@ -41,6 +43,8 @@ const char* const kConnectionName = "Sonaris";
 const char* const kLogDateFormat = "yyyyMMddHHmmss";
 const char* const kCaptureDriverName = "npcap";
 const char* const kCaptureDriverInstaller = "winpcap/npcap-1.75.exe";
+// The WebSocket API listens on every interface.
+const char* const kApiHost = "0.0.0.0";
 
 QString appPath(const char* relative)
 {
@@ -121,9 +125,17 @@ int Sonaris::init(int argc, char** argv)
     m_deviceTool->setNetwork(network());
     m_deviceTool->start();
 
-    // Plug in here, in this order: LAN discovery (VexaDiscovery on network().ip(), started), the
-    // P2P server and the WebSocket server (both made with this object as observer and listed
-    // with addRemoteServer, P2P first; not started: only the steps at the end start them).
+    m_discovery = std::make_unique<VexaDiscovery>([this]() { return discoveryInfo(); });
+    const RDSystemNetwork adapter = network();
+    m_discovery->setAddress(adapter.ip().toStdString(), adapter.netmask().toStdString());
+    m_discovery->start();
+
+    // Plug in here: the P2P server (made with this object as observer and listed with
+    // addRemoteServer before the WebSocket server; not started: only the steps at the end start
+    // the remote servers).
+    m_wsServer = std::make_unique<WSServer>();
+    m_wsServer->addObserver(this);
+    addRemoteServer(m_wsServer.get());
 
     // The HTTP server exists from here on, so that the channel manager's streams always find
     // it; it is started last.
@@ -164,8 +176,17 @@ void Sonaris::shutdown()
     m_serving = false;
 
     // First the servers, so that no request is in flight once what serves it goes away.
-    // Plug in here: stop the WebSocket server and the P2P server, take them off the remote
-    // servers (removeRemoteServer) and delete them; then LAN discovery.
+    if (m_wsServer) {
+        m_wsServer->stop();
+        removeRemoteServer(m_wsServer.get());
+        m_wsServer.reset();
+    }
+    // Plug in here: stop the P2P server, take it off the remote servers (removeRemoteServer) and
+    // delete it.
+    if (m_discovery) {
+        m_discovery->stop();
+        m_discovery.reset();
+    }
     if (m_httpServer)
         m_httpServer->stop();
 
@@ -312,11 +333,31 @@ void Sonaris::stopHttpServer()
 
 bool Sonaris::updateApiServer(bool enable, int port)
 {
-    // Plug in here: the WebSocket server (kept when it listens on that port already, else
-    // stopped and, when enabled, started on "0.0.0.0":port).
-    Q_UNUSED(enable);
-    Q_UNUSED(port);
-    return false;
+    if (!m_wsServer)
+        return false;
+    // A server that listens on that port already keeps its clients; one whose port was busy at
+    // its last start is not listening and tries again.
+    if (enable && m_wsServer->isListening() && m_wsServer->address().port() == port)
+        return true;
+    m_wsServer->stop();
+    if (!enable)
+        return false;
+    m_wsServer->setAddress(RDSocketAddress(kApiHost, port));
+    return m_wsServer->start();
+}
+
+VexaDiscoveryInfo Sonaris::discoveryInfo()
+{
+    VexaDiscoveryInfo info;
+    info.apiEnable = apiEnable() != 0;
+    info.apiPort = apiPort();
+    info.ip = network().ip();
+    info.vexaCodeEnable = vexaCodeEnable() != 0;
+    info.vexaCode = vexaCode();
+    info.uid = installationId();
+    info.name = QCoreApplication::applicationName();
+    info.version = QLatin1String(kVersion);
+    return info;
 }
 
 bool Sonaris::updateVexaCode(bool enable, const QString& code)

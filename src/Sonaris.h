@@ -19,7 +19,10 @@
 #include <vector>
 
 class RDHttpStreamServer;
+class VexaDiscovery;
 class VexaServer;
+class WSServer;
+struct VexaDiscoveryInfo;
 class ZAVeze;
 class ZvDB;
 
@@ -33,9 +36,9 @@ class ZvDB;
 // early (a second instance) touches nothing that was never made. The servers answer requests
 // only while everything that serves them exists: they start last and stop first.
 //
-// Where the servers still to come plug in (each an owned object, made in init, undone in
-// shutdown at the marked place): LAN discovery (VexaDiscovery), the P2P server (TUTKServer) and
-// the WebSocket server (WSServer). The two remote servers are made with this object as their
+// The owned servers, each made in init and undone in shutdown: LAN discovery (VexaDiscovery),
+// the P2P server (TUTKServer, still to come at the marked places) and the WebSocket server
+// (WSServer). The two remote servers are made with this object as their
 // observer and listed with addRemoteServer (P2P first), which is how they get the credentials
 // and the channel notifications.
 class Sonaris : public QObject,
@@ -173,6 +176,8 @@ private:
     void initLanguage();
     void initDatabases();
     void configureHttpServer();
+    // What LAN discovery answers, from the settings of the moment (discovery thread).
+    VexaDiscoveryInfo discoveryInfo();
     std::vector<VexaServer*> remoteServers() const;
     void notifyRemote(const char* method, const RtpInfo& info);
 
@@ -180,10 +185,12 @@ private:
     bool m_lockHeld = false;
     std::unique_ptr<ZvDB> m_db;
 
-    // Owned servers and tools, made by init. Plug in here: VexaDiscovery, TUTKServer, WSServer
-    // (in that order).
+    // Owned servers and tools, made by init. Plug in here: TUTKServer (between discovery and the
+    // WebSocket server).
     std::unique_ptr<ZAVeze> m_deviceTool;
     std::shared_ptr<RDHttpStreamServer> m_httpServer;
+    std::unique_ptr<VexaDiscovery> m_discovery;
+    std::unique_ptr<WSServer> m_wsServer;
 
     bool m_loggerOpen = false;
     bool m_hostRegistered = false;

@@ -1,0 +1,161 @@
+// Remote apps on the WebSocket API of the running program (a copy of the built binary): a strict
+// standard client (python3-websockets) and a page in headless Chromium log in, list, start and
+// stop a channel and get the notifications; the channel's RTP reaches a loopback receiver.
+#include "AppRtpReceiver.h"
+#include "SonarisRun.h"
+#include "TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int kChannel = 3;
+constexpr int kPcmu = 0;
+const char* const kUser = "admin";
+const char* const kPassword = "s3cret";
+
+QString md5Hex(const QString& text)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+QString wsDir()
+{
+    return TestSupport::sourceDir() + QStringLiteral("/tests/VexaSDK/WS/");
+}
+
+// The messages a run printed ("recv <json>" lines), by their "id" and, for notifications, by
+// method.
+struct Received
+{
+    explicit Received(const QByteArray& output)
+    {
+        for (const QByteArray& line : output.split('\n')) {
+            if (!line.startsWith("recv "))
+                continue;
+            const QJsonObject object = QJsonDocument::fromJson(line.mid(5)).object();
+            messages.append(object);
+        }
+    }
+    QJsonObject reply(int id, const QString& method) const
+    {
+        for (const QJsonObject& m : messages)
+            if (m.value("id").toInt() == id && m.value("method").toString() == method)
+                return m;
+        return QJsonObject();
+    }
+    QList<QJsonObject> messages;
+};
+
+class SonarisWebSocketTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SONARIS_REQUIRE_COMMANDS("ffmpeg", "sqlite3");
+        SONARIS_REQUIRE_PEER(QFileInfo::exists(QStringLiteral("/usr/bin/python3")), "/usr/bin/python3");
+        ASSERT_TRUE(m_run.isValid());
+        ASSERT_TRUE(m_receiver.start());
+        m_apiPort = TestSupport::freeTcpPort();
+        ASSERT_TRUE(m_run.seed({{QStringLiteral("http port"), QString::number(TestSupport::freeTcpPort())},
+                                {QStringLiteral("sip port"), QString::number(AppRtpReceiver::freeEvenPort())},
+                                {QStringLiteral("api enable"), QStringLiteral("1")},
+                                {QStringLiteral("api port"), QString::number(m_apiPort)},
+                                {QStringLiteral("auth enable"), QStringLiteral("1")},
+                                {QStringLiteral("auth username"), QLatin1String(kUser)},
+                                {QStringLiteral("auth password"), QLatin1String(kPassword)}}));
+        const QString tone = m_run.path(QStringLiteral("tone.mp3"));
+        ASSERT_TRUE(TestSupport::makeTone(tone, 1000, 30, {QStringLiteral("-ar"), QStringLiteral("44100")}));
+        ASSERT_TRUE(m_run.addChannel(kChannel, QStringLiteral("127.0.0.1:%1").arg(m_receiver.port()), kPcmu, tone, false, false));
+        ASSERT_TRUE(m_run.start());
+        ASSERT_TRUE(m_run.waitForOutput("WebSocket server listens on 0.0.0.0:" + QByteArray::number(m_apiPort)))
+            << m_run.output().toStdString();
+    }
+
+    QString url() const { return QStringLiteral("ws://127.0.0.1:%1/").arg(m_apiPort); }
+
+    SonarisRun m_run;
+    AppRtpReceiver m_receiver;
+    int m_apiPort = 0;
+};
+
+} // namespace
+
+TEST_F(SonarisWebSocketTest, StrictClientLogsInListsStartsAndStops)
+{
+    const QString login = QStringLiteral(R"({"id":3,"method":"Login","username":"%1","password":"%2"})")
+                              .arg(QLatin1String(kUser), md5Hex(QLatin1String(kPassword)));
+    const TestSupport::Result r = TestSupport::run(
+        QStringLiteral("/usr/bin/python3"),
+        {wsDir() + "ws_session.py", url(), "--ping", "live", "--timeout", "30",
+         R"({"id":1,"method":"GetDeviceInfo"})", R"({"id":2,"method":"GetRtp"})", login, R"({"id":4,"method":"GetRtp"})",
+         QStringLiteral(R"({"id":5,"method":"StartRtp","rtpId":%1})").arg(kChannel),
+         QStringLiteral(R"({"id":6,"method":"StopRtp","rtpId":%1})").arg(kChannel), "--until", "RtpStarted", "--until",
+         "RtpStopped"},
+        90000);
+    SONARIS_REQUIRE_PEER(!r.out.contains("ModuleNotFoundError") && !r.err.contains("ModuleNotFoundError"),
+                         "python3-websockets");
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("pong\n"));
+    EXPECT_TRUE(r.out.endsWith("closed 1000\n"));
+
+    const Received got(r.out);
+    EXPECT_EQ(got.reply(1, "GetDeviceInfo").value("auth").toInt(), 1);
+    EXPECT_EQ(got.reply(1, "GetDeviceInfo").value("version").toString(), "3.2.9");
+    EXPECT_EQ(got.reply(2, "GetRtp").value("result").toInt(), -9999);
+    EXPECT_EQ(got.reply(3, "Login").value("result").toInt(), 0);
+    bool listed = false;
+    for (const QJsonValue& rtp : got.reply(4, "GetRtp").value("rtps").toArray())
+        listed = listed || rtp.toObject().value("id").toInt() == kChannel;
+    EXPECT_TRUE(listed) << r.out.toStdString();
+    EXPECT_EQ(got.reply(5, "StartRtp").value("result").toInt(), 0);
+    EXPECT_EQ(got.reply(6, "StopRtp").value("result").toInt(), 0);
+    QStringList notifications;
+    for (const QJsonObject& m : got.messages)
+        if (m.value("method").toString().startsWith("Rtp") && m.value("rtpId").toInt() == kChannel)
+            notifications.append(m.value("method").toString());
+    ASSERT_FALSE(notifications.isEmpty());
+    EXPECT_EQ(notifications.first(), "RtpStarted");
+    EXPECT_EQ(notifications.last(), "RtpStopped");
+}
+
+TEST_F(SonarisWebSocketTest, BrowserPageStartsAChannel)
+{
+    SONARIS_REQUIRE_PEER(QFileInfo::exists(QStringLiteral("/usr/bin/chromium")), "/usr/bin/chromium");
+    const QString messages =
+        QStringLiteral(R"([{"id":1,"method":"GetDeviceInfo"},{"id":2,"method":"Login","username":"%1","password":"%2"},)"
+                       R"({"id":3,"method":"StartRtp","rtpId":%3}])")
+            .arg(QLatin1String(kUser), md5Hex(QLatin1String(kPassword)))
+            .arg(kChannel);
+    const QString page = QUrl::fromLocalFile(wsDir() + "ws_page.html").toString() +
+                         QStringLiteral("#port=%1&until=RtpStarted&messages=%2")
+                             .arg(m_apiPort)
+                             .arg(QString::fromLatin1(QUrl::toPercentEncoding(messages)));
+    const TestSupport::Result r =
+        TestSupport::run(QStringLiteral("/usr/bin/python3"), {wsDir() + "chromium_page.py", page, "--timeout", "90"}, 120000);
+    ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    QList<QJsonObject> received;
+    for (const QJsonValue& text : QJsonDocument::fromJson(r.out.trimmed()).array())
+        received.append(QJsonDocument::fromJson(text.toString().toUtf8()).object());
+    ASSERT_GE(received.size(), 4) << r.out.toStdString();
+    EXPECT_EQ(received.at(0).value("method").toString(), "GetDeviceInfo");
+    EXPECT_EQ(received.at(0).value("uid").toString().isEmpty(), false);
+    EXPECT_EQ(received.at(1).value("method").toString(), "Login");
+    EXPECT_EQ(received.at(1).value("result").toInt(), 0);
+    bool started = false;
+    for (const QJsonObject& m : received) {
+        if (m.value("method") == "StartRtp") {
+            EXPECT_EQ(m.value("result").toInt(), 0);
+        }
+        started = started || (m.value("method") == "RtpStarted" && m.value("rtpId").toInt() == kChannel);
+    }
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(m_receiver.waitForPackets(25, 20000)) << m_receiver.packetCount();
+}
