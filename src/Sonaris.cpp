@@ -13,9 +13,12 @@
 #include "SonarisHttpApi.h"
 #include "SonarisPrompt.h"
 #include "SonarisSettings.h"
+#include "TUTKServer.h"
 #include "VDB.h"
 #include "VexaBuffer.h"
 #include "VexaDiscovery.h"
+#include "VexaCode.h"
+#include "VexaCodeInfo.h"
 #include "VexaServer.h"
 #include "WSServer.h"
 #include "ZAVeze.h"
@@ -130,9 +133,11 @@ int Sonaris::init(int argc, char** argv)
     m_discovery->setAddress(adapter.ip().toStdString(), adapter.netmask().toStdString());
     m_discovery->start();
 
-    // Plug in here: the P2P server (made with this object as observer and listed with
-    // addRemoteServer before the WebSocket server; not started: only the steps at the end start
-    // the remote servers).
+    // The remote servers, made with this object as observer and listed with addRemoteServer,
+    // P2P first; not started: only the steps at the end start them.
+    m_p2pServer = std::make_unique<TUTKServer>();
+    m_p2pServer->addObserver(this);
+    addRemoteServer(m_p2pServer.get());
     m_wsServer = std::make_unique<WSServer>();
     m_wsServer->addObserver(this);
     addRemoteServer(m_wsServer.get());
@@ -181,8 +186,11 @@ void Sonaris::shutdown()
         removeRemoteServer(m_wsServer.get());
         m_wsServer.reset();
     }
-    // Plug in here: stop the P2P server, take it off the remote servers (removeRemoteServer) and
-    // delete it.
+    if (m_p2pServer) {
+        m_p2pServer->stop();
+        removeRemoteServer(m_p2pServer.get());
+        m_p2pServer.reset();
+    }
     if (m_discovery) {
         m_discovery->stop();
         m_discovery.reset();
@@ -362,10 +370,18 @@ VexaDiscoveryInfo Sonaris::discoveryInfo()
 
 bool Sonaris::updateVexaCode(bool enable, const QString& code)
 {
-    // Plug in here: the P2P server (stopped, then started under the code's UID when enabled).
-    Q_UNUSED(enable);
-    Q_UNUSED(code);
-    return false;
+    if (!m_p2pServer)
+        return false;
+    m_p2pServer->stop();
+    if (!enable)
+        return false;
+    VexaCodeInfo info;
+    if (!VexaCode::decode(code, info) || info.payload.isEmpty()) {
+        RDLOG("The connection code carries no P2P UID: the P2P server stays stopped");
+        return false;
+    }
+    m_p2pServer->setUid(info.payload);
+    return m_p2pServer->start();
 }
 
 void Sonaris::updateAuth(bool enable, const QString& username, const QString& password)

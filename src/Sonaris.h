@@ -20,6 +20,7 @@
 
 class RDHttpStreamServer;
 class VexaDiscovery;
+class TUTKServer;
 class VexaServer;
 class WSServer;
 struct VexaDiscoveryInfo;
@@ -91,7 +92,9 @@ public:
     int restartHttpServer();
     void stopHttpServer();
     // Applies "api enable"/"api port" to the WebSocket server, and a connection code to the P2P
-    // server: whether the server is up afterwards (false without such a server).
+    // server: whether the server is up afterwards (false without such a server). The P2P server
+    // is stopped, then, when enabled and the code decodes to a UID, started under that UID:
+    // true once logged in (a failed login is retried in the background, and false returned).
     bool updateApiServer(bool enable, int port);
     bool updateVexaCode(bool enable, const QString& code);
     void updateAuth(bool enable, const QString& username, const QString& password);
@@ -185,9 +188,10 @@ private:
     bool m_lockHeld = false;
     std::unique_ptr<ZvDB> m_db;
 
-    // Owned servers and tools, made by init. Plug in here: TUTKServer (between discovery and the
-    // WebSocket server).
+    // Owned servers and tools, made by init: discovery, then the P2P server, then the WebSocket
+    // server.
     std::unique_ptr<ZAVeze> m_deviceTool;
+    std::unique_ptr<TUTKServer> m_p2pServer;
     std::shared_ptr<RDHttpStreamServer> m_httpServer;
     std::unique_ptr<VexaDiscovery> m_discovery;
     std::unique_ptr<WSServer> m_wsServer;
