@@ -8,6 +8,7 @@
 #include "LoopP2p.h"
 #include "LoopP2pFrameReader.h"
 #include "LoopP2pSocket.h"
+#include "LoopP2pTestDevice.h"
 #include "TUTKClient.h"
 #include "VexaBuffer.h"
 #include "VexaClientObserver.h"
@@ -30,21 +31,6 @@ namespace {
 constexpr size_t kMaxInput = 256 * 1024;
 // A client that does not finish within this is hung.
 constexpr auto kHangLimit = std::chrono::seconds(20);
-
-const std::string& deviceUid()
-{
-    static const std::string uid = [] {
-        const std::string name = "fuzz-tutk-" + std::to_string(getpid());
-        IOTC_Initialize2(0);
-        IOTC_Set_Max_Session_Number(3);
-        avInitialize(32);
-        LoopP2pLoginInput input{};
-        input.size = sizeof(input);
-        IOTC_Device_LoginEx(name.c_str(), &input);
-        return name;
-    }();
-    return uid;
-}
 
 class Recorder : public VexaClientObserver
 {
@@ -104,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address;
-    const socklen_t length = LoopP2pSocket::address(deviceUid(), address);
+    const socklen_t length = LoopP2pSocket::address(LoopP2pTestDevice::processDevice("fuzz-tutk-"), address);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
         ::close(fd);
         return 0;

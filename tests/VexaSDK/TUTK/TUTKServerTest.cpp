@@ -4,6 +4,7 @@
 #include "LoopP2p.h"
 #include "LoopP2pClient.h"
 #include "LoopP2pSocket.h"
+#include "LoopP2pTestDevice.h"
 #include "TUTKClient.h"
 #include "TUTKServer.h"
 #include "TestSupport.h"
@@ -99,12 +100,7 @@ protected:
     // open to app, whose AV start is still to come.
     int openSession(LoopP2pClient& app)
     {
-        IOTC_Initialize2(0);
-        IOTC_Set_Max_Session_Number(TUTKServer::kMaxSessions);
-        avInitialize(TUTKServer::kMaxAvServers);
-        LoopP2pLoginInput login{};
-        login.size = sizeof(login);
-        if (IOTC_Device_LoginEx(uid.c_str(), &login) != 0)
+        if (LoopP2pTestDevice::logIn(uid, TUTKServer::kMaxSessions, TUTKServer::kMaxAvServers) != 0)
             return -1;
         std::thread connect([&] { EXPECT_EQ(app.connect(uid, kWaitMs), 0); });
         const int session = IOTC_Listen(kWaitMs);

@@ -1,6 +1,7 @@
 // The command-line client against a device of this process that answers every JSON request
 // with its method and records the audio it is sent.
 #include "LoopP2p.h"
+#include "LoopP2pTestDevice.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -28,12 +29,7 @@ class EchoDevice
 public:
     explicit EchoDevice(const std::string& uid)
     {
-        IOTC_Initialize2(0);
-        IOTC_Set_Max_Session_Number(3);
-        avInitialize(8);
-        LoopP2pLoginInput input{};
-        input.size = sizeof(input);
-        m_loggedIn = IOTC_Device_LoginEx(uid.c_str(), &input) == 0;
+        m_loggedIn = LoopP2pTestDevice::logIn(uid, LoopP2pTestDevice::kSessionLimit, 8) == 0;
         m_thread = std::thread([this] { run(); });
     }
     ~EchoDevice()

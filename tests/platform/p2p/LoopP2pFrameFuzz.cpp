@@ -4,6 +4,7 @@
 #include "LoopP2p.h"
 #include "LoopP2pFrameReader.h"
 #include "LoopP2pSocket.h"
+#include "LoopP2pTestDevice.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -25,21 +26,6 @@ int acceptAll(const char*, const char*)
     return 0;
 }
 
-const std::string& deviceUid()
-{
-    static const std::string uid = [] {
-        const std::string name = "fuzz-" + std::to_string(getpid());
-        IOTC_Initialize2(0);
-        IOTC_Set_Max_Session_Number(3);
-        avInitialize(32);
-        LoopP2pLoginInput input{};
-        input.size = sizeof(input);
-        IOTC_Device_LoginEx(name.c_str(), &input);
-        return name;
-    }();
-    return uid;
-}
-
 void splitter(const uint8_t* data, size_t size)
 {
     LoopP2pFrameReader reader;
@@ -57,7 +43,7 @@ void session(const uint8_t* data, size_t size)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address;
-    const socklen_t length = LoopP2pSocket::address(deviceUid(), address);
+    const socklen_t length = LoopP2pSocket::address(LoopP2pTestDevice::processDevice("fuzz-"), address);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
         ::close(fd);
         return;
