@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """A remote app on the P2P stand-in: reaches a running program by its UID (or its connection
 code), starts the AV channel, sends JSON requests as IO-control 0x800 messages, prints every
-message it receives (one per line, as received), and can talk audio into a channel or store
-the audio of a channel it listens to.
+message it receives (one per line, as received), can wait for messages of given methods (a
+notification such as RtpStarted), and can talk audio into a channel or store the audio of a
+channel it listens to.
 
-Exit status: 0 done, 1 bad usage or a protocol failure, 2 no device under the UID or the
-session or AV channel refused.
+Exit status: 0 done, 1 bad usage, a protocol failure or a message waited for that did not come,
+2 no device under the UID or the session or AV channel refused.
 
 Only the standard library is used, so it runs anywhere the program runs.
 """
@@ -128,6 +129,7 @@ class App:
         self.session = session
         self.listen_file = listen_file
         self.audio_frames = 0
+        self.methods_seen = set()
 
     def pump(self, timeout):
         """Handles what arrives within timeout; returns the JSON messages it printed."""
@@ -142,9 +144,12 @@ class App:
                 text = body[4:].decode('utf-8', 'replace')
                 print(text, flush=True)
                 try:
-                    messages.append(json.loads(text))
+                    message = json.loads(text)
                 except ValueError:
-                    pass
+                    continue
+                messages.append(message)
+                if isinstance(message, dict):
+                    self.methods_seen.add(str(message.get('method', '')))
             elif kind == AUDIO and len(body) >= 16:
                 self.audio_frames += 1
                 packet = body[16:]
@@ -176,8 +181,11 @@ def main():
     parser.add_argument('--user', help='log in with this user name ...')
     parser.add_argument('--password', default='', help='... and this password (sent as MD5 hex)')
     parser.add_argument('--json', action='append', default=[], help='a request (repeatable)')
+    parser.add_argument('--until', action='append', default=[],
+                        help='after the last request, wait up to --timeout for a message with this '
+                             'method (repeatable; one that came earlier counts)')
     parser.add_argument('--wait', type=float, default=1.0,
-                        help='seconds to keep printing after the last request')
+                        help='seconds to keep printing after the last request (or --until)')
     parser.add_argument('--timeout', type=float, default=10.0, help='seconds per answer')
     parser.add_argument('--talk', help='raw encoded audio to send in real time')
     parser.add_argument('--pt', type=int, default=0, help='payload type of --talk')
@@ -214,6 +222,14 @@ def main():
         for text in args.json:
             if app.request(json.loads(text), args.timeout) is None:
                 print('no reply to %s' % text, file=sys.stderr)
+        until_deadline = time.monotonic() + args.timeout
+        while not set(args.until) <= app.methods_seen:
+            left = until_deadline - time.monotonic()
+            if left <= 0 or session.closed:
+                missing = sorted(set(args.until) - app.methods_seen)
+                print('no %s' % ', '.join(missing), file=sys.stderr)
+                return 1
+            app.pump(min(left, 0.05))
 
         talk = open(args.talk, 'rb').read() if args.talk else b''
         size = bytes_per_frame(args.pt, args.rate, args.channels, args.ms) if talk else 0

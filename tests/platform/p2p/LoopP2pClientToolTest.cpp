@@ -144,6 +144,23 @@ TEST(LoopP2pClientToolTest, CodeLoginAndRequestsReachTheDevice)
     EXPECT_TRUE(result.out.contains(R"({"id":7,"method":"GetRtp","result":0})")) << result.out.constData();
 }
 
+TEST(LoopP2pClientToolTest, UntilWaitsForAMethodAndFailsWhenItNeverComes)
+{
+    const std::string uid = "UNTIL" + std::to_string(getpid());
+    EchoDevice device(uid);
+    ASSERT_TRUE(device.loggedIn());
+    // A reply that came while its request was waited for counts.
+    const TestSupport::Result seen = TestSupport::run(
+        "/usr/bin/python3", {tool(), QString::fromStdString(uid), "--json", R"({"id":1,"method":"GetRtp"})",
+                             "--until", "GetRtp", "--wait", "0"}, 30000);
+    EXPECT_EQ(seen.exitCode, 0) << seen.err.constData();
+    const TestSupport::Result missing = TestSupport::run(
+        "/usr/bin/python3", {tool(), QString::fromStdString(uid), "--json", R"({"id":2,"method":"GetRtp"})",
+                             "--until", "GetRtp", "--until", "RtpStarted", "--timeout", "1", "--wait", "0"}, 30000);
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(missing.err.contains("no RtpStarted")) << missing.err.constData();
+}
+
 TEST(LoopP2pClientToolTest, TalkSendsHeaderedFramesWithTheServersFrameInfo)
 {
     const std::string uid = "TALK" + std::to_string(getpid());
