@@ -1,7 +1,7 @@
 #include "RDProgressDialog.h"
 
 #include "RDLog.h"
-#include "RDProgressThread.h"
+#include "RDFunctionThread.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -28,7 +28,8 @@ bool RDProgressDialog::start()
 {
     if (worker)
         return false;
-    worker = std::make_unique<RDProgressThread>(this);
+    // A stop raises the flag, then calls the dialog's cancel hook on the stopping thread.
+    worker = std::make_unique<RDFunctionThread>("RDProgressThread", [this](RDThread*) { run(); }, [this] { stop(); });
     return worker->start();
 }
 

@@ -6,7 +6,7 @@
 
 class QLabel;
 class QProgressBar;
-class RDProgressThread;
+class RDFunctionThread;
 
 // A small modal dialog with a one-line message over a busy bar while its task runs on a worker.
 // A derived dialog overrides run() (the task, on the worker) and stop() (a cancel hook that
@@ -53,5 +53,5 @@ protected:
     QLabel* messageLabel;
 
 private:
-    std::unique_ptr<RDProgressThread> worker;
+    std::unique_ptr<RDFunctionThread> worker;
 };

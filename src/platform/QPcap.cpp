@@ -1,8 +1,6 @@
 #include "QPcap.h"
 
-#include "QPcapRecvThread.h"
-#include "QPcapSendThread.h"
-#include "QPcapThread.h"
+#include "RDFunctionThread.h"
 #include "RDLog.h"
 #include "RDThread.h"
 
@@ -29,7 +27,7 @@ int QPcap::start()
         std::lock_guard<std::mutex> lock(m_queueMutex);
         m_queue.clear();
     }
-    m_thread = std::make_unique<QPcapThread>(this);
+    m_thread = std::make_unique<RDFunctionThread>("QPcap", [this](RDThread* thread) { superviseLoop(thread); });
     m_running = true;
     m_thread->start();
     return 0;
@@ -86,7 +84,7 @@ void QPcap::reportError(const QString& text)
 // Opens the adapter and keeps it open: an adapter that cannot be opened is tried again every
 // kRetryMs; an error flag raised by the send or receive thread, or an interface that was
 // removed and made again under the same name, closes everything and reopens at once.
-void QPcap::superviseLoop(QPcapThread* thread)
+void QPcap::superviseLoop(RDThread* thread)
 {
     while (!thread->isStop()) {
         if (!m_handle) {
@@ -96,10 +94,13 @@ void QPcap::superviseLoop(QPcapThread* thread)
                 thread->sleepUntilStop(kRetryMs);
                 continue;
             }
-            m_sendThread = std::make_unique<QPcapSendThread>(this);
+            // A stop wakes the sender from its wait for a frame, and breaks the capture loop so
+            // that the receiver ends without waiting for one.
+            m_sendThread = std::make_unique<RDFunctionThread>(
+                "QPcapSend", [this](RDThread* thread) { sendLoop(thread); }, [this] { wakeSender(); });
             m_sendThread->start();
-            m_recvThread = std::make_unique<QPcapRecvThread>(this);
-            m_recvThread->setName("QPcapRecv");
+            m_recvThread = std::make_unique<RDFunctionThread>(
+                "QPcapRecv", [this](RDThread* thread) { recvLoop(thread); }, [this] { breakLoop(); });
             m_recvThread->start();
             m_open = true;
         }
@@ -216,7 +217,7 @@ void QPcap::wakeSender()
 
 // Frames go out back to back while the queue has any; an empty queue waits for send() to
 // wake it. A frame whose command has already given up is dropped instead of being sent.
-void QPcap::sendLoop(QPcapSendThread* thread)
+void QPcap::sendLoop(RDThread* thread)
 {
     while (!thread->isStop()) {
         QueuedFrame frame;
@@ -243,7 +244,7 @@ void QPcap::sendLoop(QPcapSendThread* thread)
     }
 }
 
-void QPcap::recvLoop(QPcapRecvThread* thread)
+void QPcap::recvLoop(RDThread* thread)
 {
     const int result = pcap_loop(m_handle, -1, &QPcap::packetHandler, reinterpret_cast<u_char*>(this));
     // -2 is our own pcap_breakloop; -1 is a failing adapter, which only a reopen mends.

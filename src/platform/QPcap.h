@@ -15,18 +15,17 @@
 
 #include <pcap/pcap.h>
 
-class QPcapThread;
-class QPcapSendThread;
-class QPcapRecvThread;
+class RDFunctionThread;
+class RDThread;
 
 // One network adapter opened for raw frame capture and injection. Three threads work for it:
-// QPcapThread opens the adapter, keeps it open and reopens it after an error; QPcapSendThread
-// sends the queued frames; QPcapRecvThread runs the capture loop and hands every frame of at
-// most kMaxFrameBytes to the observer, on that thread.
+// "QPcap" opens the adapter, keeps it open and reopens it after an error; "QPcapSend" sends the
+// queued frames; "QPcapRecv" runs the capture loop and hands every frame of at most
+// kMaxFrameBytes to the observer, on that thread.
 //
 // start(), stop(), setNetwork(), setFilter() and setObserver() are called by the owner's thread;
-// send() from any thread. The handle is touched only by QPcapThread and by the two threads it
-// runs, which it stops before it closes the handle.
+// send() from any thread. The handle is touched only by the "QPcap" thread and by the two
+// threads it runs, which it stops before it closes the handle.
 class QPcap
 {
 public:
@@ -80,19 +79,16 @@ public:
     QString lastError() const;
 
 private:
-    friend class QPcapThread;
-    friend class QPcapSendThread;
-    friend class QPcapRecvThread;
-
     struct QueuedFrame
     {
         QByteArray bytes;
         double deadline = 0;
     };
 
-    void superviseLoop(QPcapThread* thread);
-    void sendLoop(QPcapSendThread* thread);
-    void recvLoop(QPcapRecvThread* thread);
+    // The bodies of the supervising, send and receive threads.
+    void superviseLoop(RDThread* thread);
+    void sendLoop(RDThread* thread);
+    void recvLoop(RDThread* thread);
     void wakeSender();
     void breakLoop();
 
@@ -113,9 +109,9 @@ private:
     std::condition_variable m_queueWake;
     std::deque<QueuedFrame> m_queue;
 
-    std::unique_ptr<QPcapThread> m_thread;
-    std::unique_ptr<QPcapSendThread> m_sendThread;
-    std::unique_ptr<QPcapRecvThread> m_recvThread;
+    std::unique_ptr<RDFunctionThread> m_thread;
+    std::unique_ptr<RDFunctionThread> m_sendThread;
+    std::unique_ptr<RDFunctionThread> m_recvThread;
 
     std::atomic<QPcapObserver*> m_observer{nullptr};
     std::atomic<bool> m_open{false};
