@@ -2,6 +2,7 @@
 
 #include "RDThread.h"
 #include "TestDeviceSim.h"
+#include "TestSupport.h"
 #include "ZAVeze.h"
 #include "ZAVezeFrame.h"
 #include "ZAVezeTestWorker.h"
@@ -53,8 +54,7 @@ protected:
     void SetUp() override
     {
         const QString reason = TestDeviceSim::unavailableReason();
-        if (!reason.isEmpty())
-            GTEST_SKIP() << reason.toStdString();
+        SONARIS_REQUIRE_PEER(reason.isEmpty(), reason.toStdString());
         ASSERT_TRUE(TestDeviceSim::reset());
         ASSERT_TRUE(TestDeviceSim::clearLog());
         for (const RDSystemNetwork& network : RDSystemNetwork::networks())

@@ -4,6 +4,7 @@
 #include "QPcap.h"
 #include "RDThread.h"
 #include "TestDeviceSim.h"
+#include "TestSupport.h"
 #include "TestLogFile.h"
 #include "ZAVeze.h"
 #include "ZAVezeFrame.h"
@@ -45,8 +46,7 @@ protected:
     void SetUp() override
     {
         const QString reason = TestDeviceSim::unavailableReason();
-        if (!reason.isEmpty())
-            GTEST_SKIP() << reason.toStdString();
+        SONARIS_REQUIRE_PEER(reason.isEmpty(), reason.toStdString());
         adapter = testAdapter();
         ASSERT_EQ(adapter.mac(), adapterMac());
         ASSERT_EQ(adapter.ipBytes(), adapterIp());

@@ -8,7 +8,8 @@
 #   ZAVEZE_TEST_RELINK  a script that deletes and makes again the veth pair, as an unplugged and
 #                    replugged adapter would be
 # As root the two ends live in two namespaces of their own; otherwise `unshare -rn` gives one
-# private namespace that holds both ends. Where neither works the run exits 77 (skipped).
+# private namespace that holds both ends. Where neither works, or a peer program is missing, the
+# run exits 77 (skipped), or 1 (failed, naming what is missing) under SONARIS_REQUIRE_PEERS=1.
 # Everything made here goes away on exit; nothing leaves the namespaces.
 set -u
 sim=$1 config=$2
@@ -19,7 +20,14 @@ for arg in "$@"; do
     case $arg in --gtest_list_tests) exec "$@" ;; esac
 done
 
-skip() { echo "SKIPPED: $*" >&2; exit 77; }
+skip() {
+    if [ "${SONARIS_REQUIRE_PEERS:-}" = 1 ]; then
+        echo "FAILED: missing peer: $*" >&2
+        exit 1
+    fi
+    echo "SKIPPED: missing peer: $*" >&2
+    exit 77
+}
 
 command -v ip >/dev/null || skip "iproute2 (ip) is not installed"
 [ -x /usr/bin/python3 ] || skip "/usr/bin/python3 is missing"
