@@ -2,7 +2,6 @@
 
 #include "AudioCaptureStream.h"
 #include "RDFunctionThread.h"
-#include "RtpCodec.h"
 #include "RDLog.h"
 #include "RTPAudioEncoder.h"
 
@@ -78,20 +77,10 @@ bool CoreDeviceCapture::_open(AudioCaptureStream& stream)
 
 bool CoreDeviceCapture::_openEncoder(const AudioFormat& input)
 {
-    const RtpCodec* codec = RtpCodec::byPayloadType(m_payloadType);
-    if (!codec) {
-        RDLOG("no encoder for payload type %d", m_payloadType);
-        return false;
-    }
-    // The encoder takes G.722 at its RTP clock and resamples to 16 kHz itself.
-    const int rate = codec->clockRate;
-    const int channels = codec->channels;
-    const uint64_t layout = channels == 2 ? AV_CH_LAYOUT_STEREO : AV_CH_LAYOUT_MONO;
     auto encoder = std::make_unique<RTPAudioEncoder>();
-    if (!encoder->open(input.sampleRate, inputLayout(input.channels), input.channels, input.sampleFormat, rate, layout,
-                       channels, m_payloadType)) {
+    if (!encoder->open(input.sampleRate, inputLayout(input.channels), input.channels, input.sampleFormat,
+                       m_payloadType)) {
         RDLOG("encoder open failure: payload type %d", m_payloadType);
-        encoder->close();
         return false;
     }
     // The card's clock drifts against the send loop's; a reader that falls behind loses the

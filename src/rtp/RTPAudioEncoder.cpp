@@ -1,5 +1,6 @@
 #include "RTPAudioEncoder.h"
 
+#include "RTPAudioTarget.h"
 #include "RtpCodec.h"
 
 extern "C" {
@@ -43,74 +44,35 @@ AVCodecID RTPAudioEncoder::codecId(int payloadType)
     return codec ? codec->codecId : AV_CODEC_ID_NONE;
 }
 
-bool RTPAudioEncoder::open(int inputRate, uint64_t inputLayout, int inputChannels, int inputFormat,
-                           int outputRate, uint64_t outputLayout, int outputChannels, int payloadType)
+bool RTPAudioEncoder::open(int inputRate, uint64_t inputLayout, int inputChannels, int inputFormat, int payloadType)
 {
     close();
-    const AVCodecID id = codecId(payloadType);
-    if (id == AV_CODEC_ID_NONE || inputRate <= 0 || inputChannels <= 0)
+    if (inputRate <= 0 || inputChannels <= 0)
         return false;
-    const AVCodec* codec = AVPacketConverter::findEncoder(id);
-    if (!codec)
+    // What the encoder makes is what every decoding source converts to for the payload type.
+    AVCodecParameters* parameters = avcodec_parameters_alloc();
+    if (!parameters)
+        return false;
+    const AVCodec* codec = nullptr;
+    bool opened = false;
+    if (RTPAudioTarget::fill(parameters, payloadType)) {
+        codec = AVPacketConverter::findEncoder(parameters->codec_id);
+        opened = codec
+                 && m_encoder.open(codec, parameters, AVPacketConverter::defaultFrameSize(parameters));
+    }
+    if (opened) {
+        m_outputRate = parameters->sample_rate;
+        m_outputChannels = parameters->ch_layout.nb_channels;
+        m_outputFormat = parameters->format;
+    }
+    avcodec_parameters_free(&parameters);
+    if (!opened)
         return false;
 
     m_inputRate = inputRate;
     m_inputChannels = inputChannels;
     m_inputLayout = layoutFor(inputLayout, inputChannels);
     m_inputFormat = inputFormat;
-
-    int rate = id == AV_CODEC_ID_ADPCM_G722 ? 16000 : (outputRate >= 1 ? outputRate : inputRate);
-    if (codec->supported_samplerates) {
-        bool listed = false;
-        for (const int* r = codec->supported_samplerates; *r; ++r)
-            listed = listed || *r == rate;
-        if (!listed)
-            rate = codec->supported_samplerates[0];
-    }
-
-    int channels = outputChannels >= 1 ? outputChannels : inputChannels;
-    uint64_t layout = outputLayout != 0 ? outputLayout : (channels == 1 ? AV_CH_LAYOUT_MONO
-                                                                        : AV_CH_LAYOUT_STEREO);
-    if (codec->ch_layouts && codec->ch_layouts[0].nb_channels > 0) {
-        bool listed = false;
-        for (const AVChannelLayout* l = codec->ch_layouts; l->nb_channels > 0; ++l)
-            listed = listed || (l->order == AV_CHANNEL_ORDER_NATIVE && l->u.mask == layout);
-        if (!listed && codec->ch_layouts[0].order == AV_CHANNEL_ORDER_NATIVE)
-            layout = codec->ch_layouts[0].u.mask;
-    }
-    channels = av_popcount64(layout);
-
-    int format = inputFormat;
-    if (codec->sample_fmts) {
-        bool listed = false;
-        for (const AVSampleFormat* f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
-            listed = listed || *f == inputFormat;
-        if (!listed)
-            format = codec->sample_fmts[0];
-    }
-
-    AVCodecParameters* parameters = avcodec_parameters_alloc();
-    if (!parameters)
-        return false;
-    parameters->codec_type = AVMEDIA_TYPE_AUDIO;
-    parameters->codec_id = id;
-    parameters->sample_rate = rate;
-    parameters->format = format;
-    parameters->bit_rate = 128000;
-    av_channel_layout_from_mask(&parameters->ch_layout, layout);
-    // Stream-wise PCM (L16) goes out in 5 ms packets, everything else that has no frame size
-    // of its own in 20 ms packets.
-    const int fallback = (payloadType == 10 || payloadType == 11) ? rate / 200 : rate / 50;
-    const bool opened = m_encoder.open(codec, parameters, fallback);
-    avcodec_parameters_free(&parameters);
-    if (!opened)
-        return false;
-
-    m_outputRate = rate;
-    m_outputLayout = layout;
-    m_outputChannels = channels;
-    m_outputFormat = format;
-
     AVChannelLayout input{};
     av_channel_layout_from_mask(&input, m_inputLayout);
     // A failing resampler leaves the encoder open; encodes that need it report -1.

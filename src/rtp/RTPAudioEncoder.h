@@ -25,12 +25,12 @@ public:
     // The FFmpeg codec of an RTP payload type (0, 8, 9, 10, 11, 14); AV_CODEC_ID_NONE for others.
     static AVCodecID codecId(int payloadType);
 
-    // Formats are AVSampleFormat values; a layout mask of 0 means mono for one channel, else the
-    // default layout of the channel count; an output rate or channel count below 1 takes the
-    // input's. False for an unknown payload type or a codec that will not open. A resampler that
-    // cannot be set up leaves the encoder open, but every encode that needs one fails.
-    bool open(int inputRate, uint64_t inputLayout, int inputChannels, int inputFormat,
-              int outputRate, uint64_t outputLayout, int outputChannels, int payloadType);
+    // The input format is an AVSampleFormat value; a layout mask of 0 means mono for one channel,
+    // else the default layout of the channel count. The output is RTPAudioTarget's for the
+    // payload type. False for an unknown payload type or a codec that will not open. A
+    // resampler that cannot be set up leaves the encoder open, but every encode that needs one
+    // fails.
+    bool open(int inputRate, uint64_t inputLayout, int inputChannels, int inputFormat, int payloadType);
     // Interleaved input (planar formats: plane after plane); at most byteCount bytes are read.
     // 0, or -1 when resampling is needed and impossible.
     int encodePcm(const void* bytes, int samples, int byteCount);
@@ -59,7 +59,6 @@ private:
     int m_inputChannels = 0;
     int m_inputFormat = -1;
     int m_outputRate = 0;
-    uint64_t m_outputLayout = 0;
     int m_outputChannels = 0;
     int m_outputFormat = -1;
     bool m_resampling = false;

@@ -62,18 +62,12 @@ int RTPAudioTranscoder::open(int outputPayloadType, int inputPayloadType, int ch
         return -1;
     }
 
-    const RtpCodec* output = RtpCodec::byPayloadType(outputPayloadType);
-    const int rate = output ? output->clockRate : 0;
-    const int outChannels = output ? output->channels : 0;
     const AVCodecContext* decoder = m_decoder.context();
     const uint64_t inputLayout =
         decoder->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? decoder->ch_layout.u.mask : 0;
-    const uint64_t outputLayout = outChannels == 1 ? AV_CH_LAYOUT_MONO
-                                  : outChannels == 2 ? AV_CH_LAYOUT_STEREO
-                                                     : 0;
     m_encoder = new RTPAudioEncoder;
-    if (!m_encoder->open(decoder->sample_rate, inputLayout, decoder->ch_layout.nb_channels,
-                         decoder->sample_fmt, rate, outputLayout, outChannels, outputPayloadType)) {
+    if (!m_encoder->open(decoder->sample_rate, inputLayout, decoder->ch_layout.nb_channels, decoder->sample_fmt,
+                         outputPayloadType)) {
         close();
         return -1;
     }

@@ -4,8 +4,6 @@
 #include "RDThread.h"
 #include "RTPFileAudioReaderObserver.h"
 
-#include <QDebug>
-
 extern "C" {
 #include <libavutil/error.h>
 }
@@ -17,131 +15,59 @@ constexpr double kLimitSlack = 1e-9;
 
 } // namespace
 
-RTPFileAudioReader::RTPFileAudioReader() = default;
+RTPFileAudioReader::RTPFileAudioReader() : RTPMediaReader("FileReader", kQueueCap) {}
 
 RTPFileAudioReader::~RTPFileAudioReader()
 {
     stop();
 }
 
-void RTPFileAudioReader::setPath(const QString& path)
+void RTPFileAudioReader::begin()
 {
-    m_path = path;
+    m_repeatsLeft = m_repeatCount;
 }
 
-bool RTPFileAudioReader::start()
-{
-    prepareStart();
-    resetPacing();
-    m_resetRequest = false;
-    return startThread("FileReader", [this](RDThread* thread) { _run(thread); });
-}
-
-bool RTPFileAudioReader::_timeLimitReached() const
+bool RTPFileAudioReader::limitReached() const
 {
     const double limit = m_timeLimit;
     return limit > 0.0 && handedOut() >= limit - kLimitSlack;
 }
 
-RTPAudioPacket* RTPFileAudioReader::read()
+void RTPFileAudioReader::reportOpen(bool opened)
 {
-    if (!isRunning() || _timeLimitReached())
-        return nullptr;
-    return pacedPop();
+    reportOpenTo(m_observer, this, opened);
 }
 
-void RTPFileAudioReader::reset()
+bool RTPFileAudioReader::openFailed(RDThread*)
 {
-    if (isRunning())
-        m_resetRequest = true;
+    // A file gone since the last pass ends playback with what was read.
+    return false;
 }
 
-bool RTPFileAudioReader::_openFile(RDThread* thread)
+bool RTPFileAudioReader::passEnded(int result, RDThread* thread)
 {
-    qDebug().noquote() << "open file" << m_path;
-    m_passPackets = 0;
-    const int ret = m_input.open(m_path, m_payloadType.load(), [thread] { return thread->isStop(); });
-    if (m_observer) {
-        if (ret == 0)
-            m_observer->onOpened(this);
-        else
-            m_observer->onOpenFailed(this);
+    const QByteArray path = location().toUtf8();
+    if (result != AVERROR_EOF) {
+        if (!thread->isStop())
+            RDLOG("read %s: %s", path.constData(), RTPMediaInput::errorText(result).toUtf8().constData());
+        return false;
     }
-    RDLOG("open file %s %s", m_path.toUtf8().constData(), ret == 0 ? "success" : "failure");
-    return ret == 0;
+    if (passPackets() == 0) {
+        // Repeating a file that gives nothing would only spin.
+        RDLOG("%s gives no audio", path.constData());
+        return false;
+    }
+    if (m_repeatsLeft == 0)
+        return false;
+    if (m_repeatsLeft > 0)
+        --m_repeatsLeft;
+    RDLOG("reset file");
+    closeInput();
+    return true;
 }
 
-void RTPFileAudioReader::_closeFile()
+void RTPFileAudioReader::reportFinished()
 {
-    m_input.close();
-}
-
-void RTPFileAudioReader::_queuePacket(RTPAudioPacket* packet)
-{
-    ++m_passPackets;
-    m_queue.push(packet);
-}
-
-void RTPFileAudioReader::_run(RDThread* thread)
-{
-    if (!_openFile(thread)) {
-        _closeFile();
-        m_finished = true;
-        return;
-    }
-    const RTPMediaInput::Sink sink = [this](RTPAudioPacket* packet) { _queuePacket(packet); };
-    int repeats = m_repeatCount;
-    while (!thread->isStop()) {
-        if (_timeLimitReached()) {
-            m_queue.clear();
-            break;
-        }
-        if (m_resetRequest.exchange(false)) {
-            _closeFile();
-            if (!_openFile(thread))
-                break;
-            continue;
-        }
-        if (m_queue.count() > kQueueCap) {
-            // Over the cap the queue holds several packet times of audio: no need to poll.
-            thread->sleepUntilStop(kFullQueueWaitMs);
-            continue;
-        }
-        const int ret = m_input.readPacket(sink);
-        if (ret >= 0)
-            continue;
-        // End of a pass: the last partial frame and what the codecs hold still belong to it.
-        m_input.flush(sink);
-        if (ret != AVERROR_EOF) {
-            if (!thread->isStop())
-                RDLOG("read %s: %s", m_path.toUtf8().constData(),
-                      RTPMediaInput::errorText(ret).toUtf8().constData());
-            break;
-        }
-        if (m_passPackets == 0) {
-            // Repeating a file that gives nothing would only spin.
-            RDLOG("%s gives no audio", m_path.toUtf8().constData());
-            break;
-        }
-        if (repeats == 0)
-            break;
-        if (repeats > 0)
-            --repeats;
-        RDLOG("reset file");
-        _closeFile();
-        // A file gone since the last pass ends playback with what was read.
-        if (!_openFile(thread))
-            break;
-    }
-    while (!thread->isStop() && m_queue.count() > 0) {
-        if (_timeLimitReached()) {
-            m_queue.clear();
-            break;
-        }
-        thread->sleepUntilStop(kFullQueueWaitMs);
-    }
     if (m_observer)
         m_observer->onFinished(this);
-    _closeFile();
-    m_finished = true;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "RTPMediaInput.h"
-#include "RTPThreadedAudioReader.h"
+#include "RTPMediaReader.h"
 
 #include <QString>
 
@@ -16,7 +15,7 @@ class RTPFileAudioReaderObserver;
 //
 // Set-up calls come before start(). start, stop and the destructor belong to the owner's
 // thread; read, isFinished and reset may be called from any thread.
-class RTPFileAudioReader : public RTPThreadedAudioReader
+class RTPFileAudioReader : public RTPMediaReader
 {
 public:
     // The thread reads ahead while the queue holds at most this many packets.
@@ -25,8 +24,8 @@ public:
     RTPFileAudioReader();
     ~RTPFileAudioReader() override;
 
-    void setPath(const QString& path);
-    QString path() const { return m_path; }
+    void setPath(const QString& path) { setLocation(path); }
+    QString path() const { return location(); }
     // Passes after the first: 0 plays once, n plays n + 1 times, -1 repeats without end.
     void setRepeatCount(int count) { m_repeatCount = count; }
     // Seconds of audio after which playback ends (the last packet handed out crosses it);
@@ -35,30 +34,22 @@ public:
     // Not owned; called on the reader's thread.
     void setObserver(RTPFileAudioReaderObserver* observer) { m_observer = observer; }
 
-    // Starts the reader thread (a running reader is stopped first); false only when no thread
-    // could be made. A file that does not open shows as onOpenFailed and finished.
-    bool start() override;
-    // The next packet once the durations handed out so far have passed on the clock since the
-    // first packet; null otherwise (see pacedPop).
-    RTPAudioPacket* read() override;
-    // Asks the thread to start the current pass again from the beginning of the file.
-    void reset() override;
+    // start(): a file that does not open shows as onOpenFailed and finished.
+    // reset(): starts the current pass again from the beginning of the file.
 
 private:
+    // The policy of a file: a failed open, a read error or a pass without audio ends playback;
+    // the end of a pass starts the next one while repeats are left.
+    void begin() override;
+    void reportOpen(bool opened) override;
+    bool openFailed(RDThread* thread) override;
+    bool passEnded(int result, RDThread* thread) override;
+    bool limitReached() const override;
+    void reportFinished() override;
 
-    // The reader thread's body.
-    void _run(RDThread* thread);
-    bool _openFile(RDThread* thread);
-    void _closeFile();
-    void _queuePacket(RTPAudioPacket* packet);
-    bool _timeLimitReached() const;
-
-    QString m_path;
     int m_repeatCount = 0;
+    // Passes left to play after the current one (the reader thread's).
+    int m_repeatsLeft = 0;
     std::atomic<double> m_timeLimit{0.0};
-    RTPMediaInput m_input;
-    // Converted packets of the current pass, for the pass-without-audio test.
-    int m_passPackets = 0;
-    std::atomic<bool> m_resetRequest{false};
     RTPFileAudioReaderObserver* m_observer = nullptr;
 };

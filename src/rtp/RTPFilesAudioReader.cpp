@@ -217,6 +217,103 @@ void RTPFilesAudioReader::_queuePacket(RTPAudioPacket* packet, double now)
     m_queue.push(packet);
 }
 
+bool RTPFilesAudioReader::_waitForDue(double now, RDThread* thread)
+{
+    const double nextQueueTime = m_runStart + m_runDuration - kLeadSeconds;
+    if (m_runStart <= 0.0 || now >= nextQueueTime)
+        return false;
+    // Sleep until the next packet is due rather than polling: a channel wakes about 50 times a
+    // second instead of 1000. Requests wait at most one packet time. The packet is queued a
+    // little ahead, so a late wake-up does not make the send loop wait.
+    const double ms = std::ceil((nextQueueTime - now) * 1000.0);
+    thread->sleepUntilStop(int(std::min(std::max(ms, 1.0), double(kMaxWaitMs))));
+    return true;
+}
+
+bool RTPFilesAudioReader::_waitForRoom(RDThread* thread)
+{
+    if (m_queue.count() <= kQueueCap)
+        return false;
+    thread->sleepUntilStop(kFullQueueWaitMs);
+    return true;
+}
+
+bool RTPFilesAudioReader::_takeRequest(RDThread* thread)
+{
+    bool seekRequest = false;
+    bool jumpRequest = false;
+    double fraction = 0.0;
+    int target = 0;
+    {
+        RDThreadLocker::Guard guard(m_lock);
+        if (m_seekRequest) {
+            seekRequest = true;
+            fraction = m_seekFraction;
+            m_seekRequest = false;
+        } else if (m_jumpRequest) {
+            jumpRequest = true;
+            target = m_jumpIndex;
+            m_jumpRequest = false;
+        }
+    }
+    if (seekRequest && m_reading) {
+        if (_seek(fraction))
+            m_ended = 0;
+        return false;
+    }
+    if (!jumpRequest)
+        return false;
+    m_queue.clear();
+    m_pending.clear();
+    _restartRun();
+    _closeItem();
+    m_ended = 0;
+    m_reading = _openFrom(target, thread);
+    return true;
+}
+
+void RTPFilesAudioReader::_readItem()
+{
+    const RTPMediaInput::Sink sink = [this](RTPAudioPacket* packet) { _takeConverted(packet); };
+    m_ended = m_input.readPacket(sink);
+    if (m_ended >= 0) {
+        m_ended = 0;
+        return;
+    }
+    // The last partial frame and what the codecs hold still belong to the item.
+    m_input.flush(sink);
+}
+
+void RTPFilesAudioReader::_endItem(RDThread* thread)
+{
+    int index;
+    QString path;
+    {
+        RDThreadLocker::Guard guard(m_lock);
+        index = m_index;
+        path = m_playlist.value(index);
+    }
+    if (m_ended == AVERROR_EOF) {
+        if (m_observer)
+            m_observer->onItemEnd(this, index);
+    } else if (!thread->isStop()) {
+        RDLOG("read %s: %s", path.toUtf8().constData(), RTPMediaInput::errorText(m_ended).toUtf8().constData());
+    }
+    m_ended = 0;
+    _closeItem();
+    if (thread->isStop())
+        return;
+    if (m_itemPackets == 0) {
+        RDLOG("%s gives no audio", path.toUtf8().constData());
+        // An item without audio counts as one that failed to open.
+        if (++m_barren >= int(playlist().size())) {
+            m_reading = false;
+            return;
+        }
+    }
+    m_reading = _openFrom(index + 1, thread);
+}
+
 void RTPFilesAudioReader::_run(RDThread* thread)
 {
     if (!_openFrom(0, thread)) {
@@ -224,102 +321,26 @@ void RTPFilesAudioReader::_run(RDThread* thread)
         m_finished = true;
         return;
     }
-    const RTPMediaInput::Sink sink = [this](RTPAudioPacket* packet) { _takeConverted(packet); };
-    // False once no item is left to read; what was converted still goes out.
-    bool reading = true;
-    // The result that ended the current item (0 while it plays); its end is handled once the
-    // item's last packets have been queued.
-    int ended = 0;
+    m_reading = true;
+    m_ended = 0;
+    // The thread paces itself: each packet is queued when it is due (a little ahead), and the
+    // thread sleeps in between, so a seek or jump waits at most one packet time. One demuxed
+    // packet may convert to many (a WAV block holds half a second): they wait in m_pending and
+    // are queued one at a time, so a request never waits behind them.
     while (!thread->isStop()) {
         const double now = RDThread::tickTime();
-        const double nextQueueTime = m_runStart + m_runDuration - kLeadSeconds;
-        if (m_runStart > 0.0 && now < nextQueueTime) {
-            // Sleep until the next packet is due rather than polling: a channel wakes about 50
-            // times a second instead of 1000. Requests wait at most one packet time. The packet
-            // is queued a little ahead, so a late wake-up does not make the send loop wait.
-            const double ms = std::ceil((nextQueueTime - now) * 1000.0);
-            thread->sleepUntilStop(int(std::min(std::max(ms, 1.0), double(kMaxWaitMs))));
+        if (_waitForDue(now, thread) || _waitForRoom(thread) || _takeRequest(thread))
             continue;
-        }
-        if (m_queue.count() > kQueueCap) {
-            thread->sleepUntilStop(kFullQueueWaitMs);
-            continue;
-        }
-        bool seekRequest = false;
-        bool jumpRequest = false;
-        double fraction = 0.0;
-        int target = 0;
-        {
-            RDThreadLocker::Guard guard(m_lock);
-            if (m_seekRequest) {
-                seekRequest = true;
-                fraction = m_seekFraction;
-                m_seekRequest = false;
-            } else if (m_jumpRequest) {
-                jumpRequest = true;
-                target = m_jumpIndex;
-                m_jumpRequest = false;
-            }
-        }
-        if (seekRequest && reading) {
-            if (_seek(fraction))
-                ended = 0;
-        } else if (jumpRequest) {
-            m_queue.clear();
-            m_pending.clear();
-            _restartRun();
-            _closeItem();
-            ended = 0;
-            reading = _openFrom(target, thread);
-            continue;
-        }
-
-        // One demuxed packet may convert to many (a WAV block holds half a second): they are
-        // queued one at a time, at the pace of the clock, so a request never waits behind them.
         if (RTPAudioPacket* packet = m_pending.pop()) {
             _queuePacket(packet, now);
             continue;
         }
-        if (!reading)
+        if (!m_reading)
             break;
-        if (ended == 0) {
-            ended = m_input.readPacket(sink);
-            if (ended >= 0) {
-                ended = 0;
-            } else {
-                // The last partial frame and what the codecs hold still belong to the item.
-                m_input.flush(sink);
-            }
-            continue;
-        }
-
-        int index;
-        QString path;
-        {
-            RDThreadLocker::Guard guard(m_lock);
-            index = m_index;
-            path = m_playlist.value(index);
-        }
-        if (ended == AVERROR_EOF) {
-            if (m_observer)
-                m_observer->onItemEnd(this, index);
-        } else if (!thread->isStop()) {
-            RDLOG("read %s: %s", path.toUtf8().constData(),
-                  RTPMediaInput::errorText(ended).toUtf8().constData());
-        }
-        ended = 0;
-        _closeItem();
-        if (thread->isStop())
-            break;
-        if (m_itemPackets == 0) {
-            RDLOG("%s gives no audio", path.toUtf8().constData());
-            // An item without audio counts as one that failed to open.
-            if (++m_barren >= int(playlist().size())) {
-                reading = false;
-                continue;
-            }
-        }
-        reading = _openFrom(index + 1, thread);
+        if (m_ended == 0)
+            _readItem();
+        else
+            _endItem(thread);
     }
     while (!thread->isStop() && m_queue.count() > 0)
         thread->sleepUntilStop(kFullQueueWaitMs);

@@ -57,6 +57,16 @@ private:
 
     // The reader thread's body and its steps.
     void _run(RDThread* thread);
+    // Sleeps when the next packet is not yet due; true when it slept.
+    bool _waitForDue(double now, RDThread* thread);
+    // Sleeps while the queue is full; true when it slept.
+    bool _waitForRoom(RDThread* thread);
+    // Takes a seek or jump asked for; true when a jump was made (the loop starts over).
+    bool _takeRequest(RDThread* thread);
+    // Reads the next packet of the item into m_pending; sets m_ended at the item's end.
+    void _readItem();
+    // Reports the item's end and opens the next item that opens.
+    void _endItem(RDThread* thread);
     bool _openFrom(int index, RDThread* thread);
     bool _openItem(int index, RDThread* thread);
     void _closeItem();
@@ -84,6 +94,11 @@ private:
     double m_runDuration = 0.0;
     int m_barren = 0;
     int m_itemPackets = 0;
+    // False once no item is left to read; what was converted still goes out.
+    bool m_reading = false;
+    // The result that ended the current item (0 while it plays); its end is handled once the
+    // item's last packets have been queued.
+    int m_ended = 0;
     RTPMediaInput m_input;
     // Converted packets waiting for their turn in the queue (thread-only).
     RTPAudioPacketQueue m_pending;

@@ -22,7 +22,7 @@ bool isSchemeChar(QChar c)
 
 } // namespace
 
-RTPStreamAudioReader::RTPStreamAudioReader() = default;
+RTPStreamAudioReader::RTPStreamAudioReader() : RTPMediaReader("StreamReader", kQueueCap) {}
 
 RTPStreamAudioReader::~RTPStreamAudioReader()
 {
@@ -53,92 +53,38 @@ bool RTPStreamAudioReader::isAllowedUrl(const QString& url, QString* why)
     return true;
 }
 
-bool RTPStreamAudioReader::start()
+bool RTPStreamAudioReader::admits()
 {
-    prepareStart();
-    resetPacing();
-    m_resetRequest = false;
-    return startThread("StreamReader", [this](RDThread* thread) { _run(thread); });
-}
-
-RTPAudioPacket* RTPStreamAudioReader::read()
-{
-    if (!isRunning())
-        return nullptr;
-    return pacedPop();
-}
-
-void RTPStreamAudioReader::reset()
-{
-    if (isRunning())
-        m_resetRequest = true;
-}
-
-bool RTPStreamAudioReader::_open(RDThread* thread)
-{
-    const QByteArray url = m_url.toUtf8();
     QString why;
-    int ret = -1;
-    if (!isAllowedUrl(m_url, &why))
-        RDLOG("refused stream URL %s: %s", url.constData(), why.toUtf8().constData());
-    else
-        ret = m_input.open(m_url, m_payloadType.load(), [thread] { return thread->isStop(); });
-    if (m_observer) {
-        if (ret == 0)
-            m_observer->onOpened(this);
-        else
-            m_observer->onOpenFailed(this);
+    if (isAllowedUrl(url(), &why))
+        return true;
+    RDLOG("refused stream URL %s: %s", url().toUtf8().constData(), why.toUtf8().constData());
+    return false;
+}
+
+void RTPStreamAudioReader::reportOpen(bool opened)
+{
+    reportOpenTo(m_observer, this, opened);
+}
+
+bool RTPStreamAudioReader::openFailed(RDThread* thread)
+{
+    RDLOG("open %s fail, retry open after 5s", url().toUtf8().constData());
+    waitToRetry(thread, kRetryDelayMs);
+    return true;
+}
+
+bool RTPStreamAudioReader::passEnded(int result, RDThread* thread)
+{
+    const QByteArray text = url().toUtf8();
+    if (result == AVERROR_EOF) {
+        if (m_observer)
+            m_observer->onEnd(this);
+        RDLOG("read %s eof, retry open after 5s", text.constData());
+    } else {
+        RDLOG("read %s: %s", text.constData(), RTPMediaInput::errorText(result).toUtf8().constData());
+        RDLOG("read %s error, retry open after 5s", text.constData());
     }
-    RDLOG("open file %s %s", url.constData(), ret == 0 ? "success" : "failure");
-    return ret == 0;
-}
-
-void RTPStreamAudioReader::_close()
-{
-    m_input.close();
-}
-
-void RTPStreamAudioReader::_waitToRetry(RDThread* thread)
-{
-    _close();
-    thread->sleepUntilStop(kRetryDelayMs);
-}
-
-void RTPStreamAudioReader::_run(RDThread* thread)
-{
-    const RTPMediaInput::Sink sink = [this](RTPAudioPacket* packet) { m_queue.push(packet); };
-    while (!thread->isStop()) {
-        if (m_resetRequest.exchange(false))
-            _close();
-        if (m_queue.count() > kQueueCap) {
-            // Over the cap the queue holds several packet times of audio: no need to poll.
-            thread->sleepUntilStop(kFullQueueWaitMs);
-            continue;
-        }
-        if (!m_input.isOpen() && !_open(thread)) {
-            if (thread->isStop())
-                break;
-            RDLOG("open %s fail, retry open after 5s", m_url.toUtf8().constData());
-            _waitToRetry(thread);
-            continue;
-        }
-        const int ret = m_input.readPacket(sink);
-        if (ret >= 0 || thread->isStop())
-            continue;
-        if (ret == AVERROR_EOF) {
-            // The last partial frame and what the codecs hold still belong to the stream.
-            m_input.flush(sink);
-            if (m_observer)
-                m_observer->onEnd(this);
-            RDLOG("read %s eof, retry open after 5s", m_url.toUtf8().constData());
-            _waitToRetry(thread);
-        } else {
-            RDLOG("read %s: %s", m_url.toUtf8().constData(), RTPMediaInput::errorText(ret).toUtf8().constData());
-            RDLOG("read %s error, retry open after 5s", m_url.toUtf8().constData());
-            _waitToRetry(thread);
-        }
-    }
-    // Only a stop ends the loop, and a stopped reader hands out nothing more.
-    _close();
-    m_finished = true;
+    waitToRetry(thread, kRetryDelayMs);
+    return true;
 }

@@ -1,11 +1,8 @@
 #pragma once
 
-#include "RTPMediaInput.h"
-#include "RTPThreadedAudioReader.h"
+#include "RTPMediaReader.h"
 
 #include <QString>
-
-#include <atomic>
 
 class RDThread;
 class RTPStreamAudioReaderObserver;
@@ -19,7 +16,7 @@ class RTPStreamAudioReaderObserver;
 //
 // Set-up calls come before start(). start, stop and the destructor belong to the owner's
 // thread; read, isFinished and reset may be called from any thread.
-class RTPStreamAudioReader : public RTPThreadedAudioReader
+class RTPStreamAudioReader : public RTPMediaReader
 {
 public:
     // The thread reads ahead while the queue holds at most this many packets.
@@ -30,35 +27,24 @@ public:
     RTPStreamAudioReader();
     ~RTPStreamAudioReader() override;
 
-    void setUrl(const QString& url) { m_url = url; }
-    QString url() const { return m_url; }
+    void setUrl(const QString& url) { setLocation(url); }
+    QString url() const { return location(); }
     // Not owned; called on the reader's thread.
     void setObserver(RTPStreamAudioReaderObserver* observer) { m_observer = observer; }
 
-    // Starts the reader thread, which opens the URL (a running reader is stopped first); false
-    // only when no thread could be made. The reader is finished only once stopped.
-    bool start() override;
-    // The next packet once the durations handed out so far have passed on the clock since the
-    // first packet; null otherwise (see pacedPop).
-    RTPAudioPacket* read() override;
-    // Asks the thread to close the stream and open the URL again at once.
-    void reset() override;
+    // start(): the reader is finished only once stopped.
+    // reset(): closes the stream and opens the URL again at once.
 
     // True for a URL whose protocol (every part of a nested one such as "hls+http") is one of
     // RTPMediaInput::kUrlProtocols; otherwise false, with the reason in *why.
     static bool isAllowedUrl(const QString& url, QString* why = nullptr);
 
 private:
+    // The policy of a stream: whatever ends a pass, the URL is opened again after the delay.
+    bool admits() override;
+    void reportOpen(bool opened) override;
+    bool openFailed(RDThread* thread) override;
+    bool passEnded(int result, RDThread* thread) override;
 
-    // The reader thread's body and its steps.
-    void _run(RDThread* thread);
-    bool _open(RDThread* thread);
-    void _close();
-    // Closes the stream and waits out the retry delay (less when told to stop).
-    void _waitToRetry(RDThread* thread);
-
-    QString m_url;
-    RTPMediaInput m_input;
-    std::atomic<bool> m_resetRequest{false};
     RTPStreamAudioReaderObserver* m_observer = nullptr;
 };

@@ -24,7 +24,7 @@ RTPPacketTone::Packets encodedTone(int payloadType, int rate, int channels)
 {
     RTPPacketTone::Packets packets;
     RTPAudioEncoder encoder;
-    if (!encoder.open(rate, 0, channels, AV_SAMPLE_FMT_S16, rate, 0, channels, payloadType))
+    if (!encoder.open(rate, 0, channels, AV_SAMPLE_FMT_S16, payloadType))
         return packets;
     const QByteArray pcm = TestTone::sine(rate, channels, false, 2.0, kTone, kAmplitude);
     const int frameBytes = 2 * channels;

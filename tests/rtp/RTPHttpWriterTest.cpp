@@ -46,9 +46,8 @@ Packets tonePackets(int payloadType, double seconds)
     if (!file.open(QIODevice::ReadOnly))
         return packets;
     const QByteArray pcm = file.readAll();
-    const bool narrow = payloadType == 0 || payloadType == 8;
     RTPAudioEncoder encoder;
-    if (!encoder.open(44100, 0, 2, AV_SAMPLE_FMT_S16, narrow ? 8000 : 44100, 0, narrow ? 1 : 2, payloadType))
+    if (!encoder.open(44100, 0, 2, AV_SAMPLE_FMT_S16, payloadType))
         return packets;
     if (encoder.encodePcm(pcm.constData(), pcm.size() / 4, pcm.size()) != 0)
         return packets;
@@ -462,8 +461,11 @@ TEST_F(RTPHttpWriterTest, PacingIsUnchangedByTwentyListenersAndOneThatStopsReadi
                 "us, with listeners %.0f/%.0f us; stalled listener dropped after %.0f ms\n",
                 p99Alone, p99Busy, percentile(aloneWrites, 0.5), percentile(aloneWrites, 0.99),
                 percentile(writes, 0.5), percentile(writes, 0.99), droppedAfterMs);
-    // The target is 1 ms; the bound allows for a loaded machine and sanitizers.
-    EXPECT_LT(p99Busy - p99Alone, 5.0);
+    // The target is 1 ms (bench/http measures it). The bound allows for a loaded 2-core machine
+    // under sanitizers, where the two runs see different loads; a writer that waited for a
+    // listener would be late by the send time-out (2 s here), one that encoded for every
+    // listener by tens of milliseconds a packet.
+    EXPECT_LT(p99Busy - p99Alone, 25.0);
 
     EXPECT_GE(droppedAfterMs, 0) << "the stalled listener was never dropped";
     std::string rest;

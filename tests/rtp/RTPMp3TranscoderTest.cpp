@@ -42,7 +42,7 @@ TEST_P(RTPMp3TranscoderTableTest, ChannelPacketsBecomeStereoMp3At44100)
     const Mp3Case& c = GetParam();
     SONARIS_REQUIRE_COMMANDS("ffprobe");
     RTPAudioEncoder encoder;
-    ASSERT_TRUE(encoder.open(c.rate, 0, c.channels, AV_SAMPLE_FMT_S16, c.rate, 0, c.channels, c.payloadType));
+    ASSERT_TRUE(encoder.open(c.rate, 0, c.channels, AV_SAMPLE_FMT_S16, c.payloadType));
     const QByteArray pcm = TestTone::sine(c.rate, c.channels, false, 2.0, kTone, kAmplitude);
     ASSERT_EQ(encoder.encodePcm(pcm.constData(), pcm.size() / (2 * c.channels), pcm.size()), 0);
 
