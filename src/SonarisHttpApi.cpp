@@ -43,7 +43,7 @@ std::string SonarisHttpApi::answer(RtpManagerControl& control, const std::string
     if (compareIgnoreCase(action, "start") == 0) {
         if (running)
             return failure(-1, "rtp has been started");
-        const int result = control.startRtpInfo(info, info.source, RtpManager::kTriggerHttp);
+        const int result = control.startRtpInfo(info, info.source, RtpInfo::kTriggerHttp);
         // The manager's own code, so that a caller can tell a failed start from a started one.
         if (result < 0)
             return failure(result, "rtp start failed");
@@ -52,7 +52,7 @@ std::string SonarisHttpApi::answer(RtpManagerControl& control, const std::string
     if (compareIgnoreCase(action, "stop") == 0) {
         if (!running)
             return failure(-1, "rtp not started");
-        control.stopRtpInfo(info, RtpManager::kAllSources, RtpManager::kTriggerHttp);
+        control.stopRtpInfo(info, RtpInfo::kSourceAll, RtpInfo::kTriggerHttp);
         return "{\"result\":0}";
     }
     return failure(-1, "invalid action");

@@ -16,6 +16,6 @@ public:
 
     // Runs the request's action on the channel and returns the body to send. The query is the
     // raw text after "?" (not decoded). Start and stop run synchronously on the caller's thread
-    // with trigger 2 (HTTP); a stop stops every source kind of the channel.
+    // with RtpInfo::kTriggerHttp; a stop stops every source kind of the channel.
     static std::string answer(RtpManagerControl& control, const std::string& query);
 };

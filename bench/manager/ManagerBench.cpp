@@ -85,7 +85,7 @@ RtpInfo storeChannel(const QString& name, int port, const QString& file)
     info.name = name;
     info.address = QStringLiteral("127.0.0.1:%1").arg(port);
     info.codec = 0;
-    info.source = RtpInfoSession::kSourcePlaylist;
+    info.source = RtpInfo::kSourcePlaylist;
     info.playlist = {file};
     ZvDB db;
     info.id = db.insertZvRtp(ZvDB::toZvRtp(info));
@@ -153,7 +153,7 @@ int main(int argc, char** argv)
         const int fd = udpSocket(&port);
         sinks.push_back(fd);
         const RtpInfo info = storeChannel(QStringLiteral("load %1").arg(i), port, file);
-        manager->startRtpInfo(info, RtpInfoSession::kSourcePlaylist, RtpManager::kTriggerManual);
+        manager->startRtpInfo(info, RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual);
     }
     RDThread::msleep(500);
 
@@ -166,13 +166,13 @@ int main(int argc, char** argv)
         for (int fd : sinks)
             drain(fd);
         const double begin = now();
-        manager->startRtpInfo(measured, RtpInfoSession::kSourcePlaylist, RtpManager::kTriggerManual);
+        manager->startRtpInfo(measured, RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual);
         pollfd wait{probe, POLLIN, 0};
         if (poll(&wait, 1, 2000) == 1)
             starts.push_back((now() - begin) * 1000.0);
         RDThread::msleep(40);
         const double stopBegin = now();
-        manager->stopRtpInfo(measured, RtpManager::kAllSources, RtpManager::kTriggerManual);
+        manager->stopRtpInfo(measured, RtpInfo::kSourceAll, RtpInfo::kTriggerManual);
         stops.push_back((now() - stopBegin) * 1000.0);
         RDThread::msleep(20);
     }

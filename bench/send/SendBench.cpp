@@ -96,7 +96,7 @@ int main(int argc, char** argv)
         info.playlist = {file};
         auto session = std::make_unique<RtpInfoSession>();
         session->setRtpInfo(info);
-        if (session->startSource(1, 1) < 0) {
+        if (session->startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual) < 0) {
             std::fprintf(stderr, "sonaris-bench-send: channel %d did not start\n", i + 1);
             return 1;
         }
@@ -107,7 +107,7 @@ int main(int argc, char** argv)
     for (auto& session : sessions) {
         if (!session->isSending())
             ++ended;
-        session->stopAll(6);
+        session->stopAll(RtpInfo::kTriggerApiStop);
     }
     RtpPortManager::destroyInstance();
     if (ended > 0) {

@@ -6,7 +6,6 @@
 
 namespace {
 
-const int kSourceSoundCard = 6;
 // How remote apps see a sound-card channel.
 const int kJsonSourceMicrophone = 2;
 const int kJsonSourceLoopback = 4;
@@ -82,8 +81,8 @@ QVector<RtpScheduleItem> RtpInfo::scheduleItemsFromString(const QString& text)
 QJsonObject RtpInfo::toJson() const
 {
     int jsonSource = source;
-    if (source == kSourceSoundCard)
-        jsonSource = deviceType == 1 ? kJsonSourceLoopback : kJsonSourceMicrophone;
+    if (source == kSourceDevice)
+        jsonSource = deviceType == kDeviceLoopback ? kJsonSourceLoopback : kJsonSourceMicrophone;
 
     // Peers read these exact keys, the spelling "playingPostion" included.
     QJsonObject object;
@@ -153,11 +152,11 @@ RtpInfo RtpInfo::fromJson(const QJsonObject& object)
 
     // Undo the writer's mapping of a sound-card channel, so that a round trip keeps it.
     if (info.source == kJsonSourceMicrophone) {
-        info.source = kSourceSoundCard;
-        info.deviceType = 0;
+        info.source = kSourceDevice;
+        info.deviceType = kDeviceCapture;
     } else if (info.source == kJsonSourceLoopback) {
-        info.source = kSourceSoundCard;
-        info.deviceType = 1;
+        info.source = kSourceDevice;
+        info.deviceType = kDeviceLoopback;
     }
     return info;
 }

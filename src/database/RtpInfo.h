@@ -16,6 +16,43 @@
 class RtpInfo
 {
 public:
+    // Source kinds: what a channel stores as its own ("source"), and what only a running channel
+    // has (a SIP call, a remote app talking). A stop of kSourceAll stops every kind; the action
+    // log stores it so.
+    enum Source
+    {
+        kSourcePlaylist = 1,
+        kSourceDevice = 6, // a sound card
+        kSourceStream = 16,
+        kSourceBell = 32,
+        kSourceSip = 64,
+        kSourceSdk = 128,
+        kSourceAll = 247
+    };
+    // What started or stopped a source ("startedType"), as the action log stores it.
+    enum Trigger
+    {
+        kTriggerManual = 1,
+        kTriggerHttp = 2,
+        kTriggerSchedule = 3,
+        kTriggerSip = 4,
+        kTriggerApi = 5, // also: the channel's playback ended by itself
+        kTriggerApiStop = 6
+    };
+    // How a bell plays its sound ("bellLoopType").
+    enum BellLoop
+    {
+        kBellOnce = 0,
+        kBellForDuration = 1, // over and over for bellDuration seconds
+        kBellLoops = 2        // bellLoops times after the first
+    };
+    // Which end of a sound card is captured ("deviceType").
+    enum DeviceType
+    {
+        kDeviceCapture = 0,
+        kDeviceLoopback = 1 // what a render endpoint plays
+    };
+
     // Stored fields.
     int id = 0;
     qint64 sortIndex = 0; // a larger value lists earlier
@@ -23,14 +60,14 @@ public:
     QString address; // "ip:port"
     int codec = 0;   // 0 PCMU, 1 PCMA, 2 G722, 3 MP3, 4 L16 mono, 5 L16 stereo
     int volume = 0;
-    int source = 0; // 1 playlist, 6 sound card, 16 stream URL, 32 bell
+    int source = 0; // a Source a channel stores: playlist, sound card, stream URL or bell
     QVector<QString> playlist;
     QString deviceId;
     QString deviceName;
-    int deviceType = 0; // 0 capture endpoint, 1 render endpoint (loopback)
+    int deviceType = 0; // a DeviceType
     QString streamUrl;
     QString bellPath;
-    int bellLoopType = 0; // 0 once, 1 for bellDuration seconds, 2 bellLoops times
+    int bellLoopType = 0; // a BellLoop
     int bellDuration = 0;
     int bellLoops = 0;
     RtpSchedule schedule;
@@ -39,8 +76,8 @@ public:
     int httpOutput = 0;
 
     // Run-time fields, filled by the channel manager for running channels.
-    int startedSource = 0;
-    int startedType = 0;
+    int startedSource = 0; // the Source playing, 0 when stopped
+    int startedType = 0;   // its Trigger
     int playingIndex = -1;
     double playingGetTime = 0.0;
     double playingPosition = 0.0;

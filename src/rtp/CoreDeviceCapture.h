@@ -14,7 +14,7 @@ class AudioCaptureStream;
 class RDThread;
 class RTPAudioEncoder;
 
-// The channel source of the sound card (source kind 6): records an audio endpoint, a capture
+// The channel source of the sound card (RtpInfo::kSourceDevice): records an audio endpoint, a capture
 // endpoint directly or a render endpoint as loopback, and encodes what it hears into the
 // channel's payload type. It is live and never finishes by itself; only when its endpoint goes
 // away does it end, and then it reports itself finished so the channel stops.

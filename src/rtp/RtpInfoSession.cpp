@@ -26,8 +26,9 @@
 
 #include <arpa/inet.h>
 
-const int RtpInfoSession::kSourceOrder[kSlotCount] = {kSourceSip,    kSourceSdk,    kSourcePlaylist,
-                                                      kSourceDevice, kSourceStream, kSourceBell};
+const int RtpInfoSession::kSourceOrder[kSlotCount] = {RtpInfo::kSourceSip,      RtpInfo::kSourceSdk,
+                                                      RtpInfo::kSourcePlaylist, RtpInfo::kSourceDevice,
+                                                      RtpInfo::kSourceStream,   RtpInfo::kSourceBell};
 
 namespace {
 
@@ -108,7 +109,7 @@ void RtpInfoSession::unlock()
 RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
 {
     switch (kind) {
-    case kSourceSdk: {
+    case RtpInfo::kSourceSdk: {
         std::shared_ptr<VexaClient> client;
         {
             std::lock_guard<std::mutex> lock(m_infoMutex);
@@ -117,39 +118,39 @@ RTPAudioReader* RtpInfoSession::createSource(int kind, const RtpInfo& info)
         // Without a talk client there is nothing to read.
         return client ? createTalkSource(client) : nullptr;
     }
-    case kSourceDevice: {
+    case RtpInfo::kSourceDevice: {
         auto* capture = new CoreDeviceCapture;
         capture->setDevice(info.deviceId, info.deviceName, info.deviceType);
         return capture;
     }
-    case kSourcePlaylist: {
+    case RtpInfo::kSourcePlaylist: {
         auto* playlist = new RTPFilesAudioReader;
         playlist->setObserver(this);
         playlist->setPlaylist(QStringList(info.playlist.begin(), info.playlist.end()));
         playlist->setRepeatCount(-1);
         return playlist;
     }
-    case kSourceBell: {
+    case RtpInfo::kSourceBell: {
         auto* bell = new RTPFileAudioReader;
         bell->setObserver(this);
         bell->setPath(info.bellPath);
         switch (info.bellLoopType) {
-        case 2: // a number of times
+        case RtpInfo::kBellLoops:
             bell->setRepeatCount(info.bellLoops);
             bell->setTimeLimit(0);
             break;
-        case 1: // for a time
+        case RtpInfo::kBellForDuration:
             bell->setRepeatCount(-1);
             bell->setTimeLimit(info.bellDuration);
             break;
-        default: // once
+        default: // RtpInfo::kBellOnce
             bell->setRepeatCount(0);
             bell->setTimeLimit(0);
             break;
         }
         return bell;
     }
-    case kSourceStream: {
+    case RtpInfo::kSourceStream: {
         auto* stream = new RTPStreamAudioReader;
         stream->setObserver(this);
         stream->setUrl(info.streamUrl);
@@ -207,7 +208,7 @@ int RtpInfoSession::startSource(int source, int startedType)
     RTPAudioReader* reader = nullptr;
     if (index < 0) {
         RDLOG("source %d is not a channel source", source);
-    } else if (!present && source != kSourceSip) {
+    } else if (!present && source != RtpInfo::kSourceSip) {
         reader = createSource(source, info);
         if (reader)
             reader->setPayloadType(payloadType);
@@ -225,7 +226,7 @@ int RtpInfoSession::startSource(int source, int startedType)
             Slot& slot = m_slots[index];
             if (slot.reader || slot.callSource) {
                 // Another start filled the slot meanwhile; it stays.
-            } else if (source == kSourceSip) {
+            } else if (source == RtpInfo::kSourceSip) {
                 result = attachSipSource(slot, info, startedType);
             } else if (reader) {
                 slot.reader = reader;
@@ -319,13 +320,13 @@ int RtpInfoSession::startTalk(const std::shared_ptr<VexaClient>& client)
         reader->setPayloadType(sourcePayloadType(rtpInfo()));
     if (!startReader(reader))
         return -1;
-    m_slots[slotIndex(kSourceSdk)].reader = reader;
+    m_slots[slotIndex(RtpInfo::kSourceSdk)].reader = reader;
     return 0;
 }
 
 void RtpInfoSession::stopTalk()
 {
-    Slot old = takeSlot(slotIndex(kSourceSdk));
+    Slot old = takeSlot(slotIndex(RtpInfo::kSourceSdk));
     dropSlot(old, RtpInfo());
 }
 
@@ -416,7 +417,7 @@ bool RtpInfoSession::isSending()
 
 RTPFilesAudioReader* RtpInfoSession::playlist()
 {
-    return dynamic_cast<RTPFilesAudioReader*>(m_slots[slotIndex(kSourcePlaylist)].reader);
+    return dynamic_cast<RTPFilesAudioReader*>(m_slots[slotIndex(RtpInfo::kSourcePlaylist)].reader);
 }
 
 int RtpInfoSession::playlistStatus(int* index, double* position, double* duration)

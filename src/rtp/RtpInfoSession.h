@@ -43,16 +43,7 @@ class RtpInfoSession : public RTPFilesAudioReaderObserver,
                        public RTPStreamAudioReaderObserver
 {
 public:
-    // Source kinds. kSourceOrder lists them from the highest priority down.
-    enum SourceKind
-    {
-        kSourcePlaylist = 1,
-        kSourceDevice = 6,
-        kSourceStream = 16,
-        kSourceBell = 32,
-        kSourceSip = 64,
-        kSourceSdk = 128
-    };
+    // The source kinds of RtpInfo::Source a session plays, from the highest priority down.
     static constexpr int kSlotCount = 6;
     static const int kSourceOrder[kSlotCount];
 
@@ -150,7 +141,7 @@ private:
     struct Slot
     {
         RTPAudioReader* reader = nullptr;
-        std::shared_ptr<RTPAudioReader> callSource; // kind 64 only: reader is this, owned by the call
+        std::shared_ptr<RTPAudioReader> callSource; // RtpInfo::kSourceSip only: reader is this, owned by the call
     };
     // What a stop takes off the session and then ends outside the session lock.
     struct Detached

@@ -28,7 +28,7 @@ std::mutex& lifeMutex()
 
 bool isAllSources(int source)
 {
-    return source == RtpManager::kAllSources || source == -1;
+    return source == RtpInfo::kSourceAll || source == -1;
 }
 
 } // namespace
@@ -212,7 +212,7 @@ RtpInfoSession* RtpManager::runningSession(int id)
         return it->session;
     // Its loop has ended by itself and its finished event has not been worked yet: the channel
     // has stopped, and the session is wound up here so that the start that asks begins anew.
-    writePlayLog(it->session->rtpInfo(), kActionStop, kAllSources, kTriggerApi);
+    writePlayLog(it->session->rtpInfo(), kActionStop, RtpInfo::kSourceAll, RtpInfo::kTriggerApi);
     removeSession(it);
     return nullptr;
 }
@@ -272,7 +272,7 @@ int RtpManager::writePlayLog(const RtpInfo& info, int action, int source, int st
     row.rtpId = info.id;
     row.rtpAddress = info.address;
     row.action = action;
-    row.source = isAllSources(source) ? kAllSources : source;
+    row.source = isAllSources(source) ? RtpInfo::kSourceAll : source;
     row.type = startedType;
     row.codec = info.codec;
     row.dateTime = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -340,23 +340,18 @@ int RtpManager::stopRtpInfo(const RtpInfo& info, int source, int startedType)
     return 0;
 }
 
-int RtpManager::withSession(int id, SessionUse use, const std::function<int(RtpInfoSession*)>& call)
+RtpInfoSession* RtpManager::listedSession(int id, int source)
 {
-    // The list lock is held by the caller, or taken here.
-    std::unique_lock<std::mutex> lock(m_listMutex, std::defer_lock);
-    if (!(use & kUseListLocked))
-        lock.lock();
-    RtpInfoSession* session = nullptr;
-    if (use & kUseRunning) {
-        session = runningSession(id);
-    } else {
-        auto it = findById(id);
-        session = it == m_sessions.end() ? nullptr : it->session;
-    }
+    auto it = findById(id);
+    if (it == m_sessions.end() || (source != 0 && !it->session->hasSource(source)))
+        return nullptr;
+    return it->session;
+}
+
+int RtpManager::callWithSessionLock(RtpInfoSession* session, const std::function<int(RtpInfoSession*)>& call)
+{
     if (!session)
         return -1;
-    if (!(use & kUseSessionLock))
-        return call(session);
     session->lock();
     const int result = call(session);
     session->unlock();
@@ -366,10 +361,9 @@ int RtpManager::withSession(int id, SessionUse use, const std::function<int(RtpI
 int RtpManager::startTalkRtp(int id, const std::shared_ptr<VexaClient>& client, bool create)
 {
     auto startTalk = [&client](RtpInfoSession* session) { return session->startTalk(client) < 0 ? -1 : 0; };
-    const SessionUse use = SessionUse(kUseRunning | kUseSessionLock | kUseListLocked);
     std::unique_lock<std::mutex> lock(m_listMutex);
-    if (runningSession(id))
-        return withSession(id, use, startTalk);
+    if (RtpInfoSession* running = runningSession(id))
+        return callWithSessionLock(running, startTalk);
     if (!create || id <= 0)
         return -1;
 
@@ -386,19 +380,20 @@ int RtpManager::startTalkRtp(int id, const std::shared_ptr<VexaClient>& client, 
     lock.lock();
 
     // Another thread may have started the channel meanwhile.
-    if (runningSession(id))
-        return withSession(id, use, startTalk);
+    if (RtpInfoSession* running = runningSession(id))
+        return callWithSessionLock(running, startTalk);
     if (info.id <= 0)
         return -1;
     RtpInfoSession* session = makeSession(id, network, client);
     if (!session)
         return -1;
-    return startSessionSource(session, info, RtpInfoSession::kSourceSdk, kTriggerApi);
+    return startSessionSource(session, info, RtpInfo::kSourceSdk, RtpInfo::kTriggerApi);
 }
 
 int RtpManager::stopTalkRtp(int id, const std::shared_ptr<VexaClient>&)
 {
-    return withSession(id, kUseSessionLock, [](RtpInfoSession* session) {
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    return callWithSessionLock(listedSession(id), [](RtpInfoSession* session) {
         session->stopTalk();
         return 0;
     });
@@ -406,14 +401,16 @@ int RtpManager::stopTalkRtp(int id, const std::shared_ptr<VexaClient>&)
 
 int RtpManager::startListenRtp(int id, const std::shared_ptr<VexaClient>& client)
 {
-    return withSession(id, SessionUse(kUseRunning | kUseSessionLock), [&client](RtpInfoSession* session) {
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    return callWithSessionLock(runningSession(id), [&client](RtpInfoSession* session) {
         return session->startListen(client) < 0 ? -1 : 0;
     });
 }
 
 int RtpManager::stopListenRtp(int id, const std::shared_ptr<VexaClient>&)
 {
-    return withSession(id, kUseSessionLock, [](RtpInfoSession* session) {
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    return callWithSessionLock(listedSession(id), [](RtpInfoSession* session) {
         session->stopListen();
         return 0;
     });
@@ -421,22 +418,22 @@ int RtpManager::stopListenRtp(int id, const std::shared_ptr<VexaClient>&)
 
 int RtpManager::changePlaylistFile(const RtpInfo& info, int index)
 {
-    return withSession(info.id, kUseAny, [index](RtpInfoSession* session) {
-        if (!session->hasSource(RtpInfoSession::kSourcePlaylist))
-            return -1;
-        session->changePlaylistFile(index);
-        return 0;
-    });
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    RtpInfoSession* session = listedSession(info.id, RtpInfo::kSourcePlaylist);
+    if (!session)
+        return -1;
+    session->changePlaylistFile(index);
+    return 0;
 }
 
 int RtpManager::seekPlaylistFile(const RtpInfo& info, int, double progress)
 {
-    return withSession(info.id, kUseAny, [progress](RtpInfoSession* session) {
-        if (!session->hasSource(RtpInfoSession::kSourcePlaylist))
-            return -1;
-        session->seekPlaylist(progress);
-        return 0;
-    });
+    std::lock_guard<std::mutex> lock(m_listMutex);
+    RtpInfoSession* session = listedSession(info.id, RtpInfo::kSourcePlaylist);
+    if (!session)
+        return -1;
+    session->seekPlaylist(progress);
+    return 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -510,7 +507,7 @@ int RtpManager::updateRtpInfo(const RtpInfo& info)
 
 int RtpManager::deleteRtpInfo(const RtpInfo& info)
 {
-    stopRtpInfo(info, kAllSources, kTriggerManual);
+    stopRtpInfo(info, RtpInfo::kSourceAll, RtpInfo::kTriggerManual);
     if (RtpManagerSip* sip = m_sip.load())
         sip->removeChannel(info);
     if (RtpManagerScheduler* scheduler = m_scheduler.load())
@@ -628,7 +625,7 @@ void RtpManager::queueSessionEvent(RtpInfoSession* session, int type)
     }
     // A finished loop is a stop of every source with the trigger of playback that ended.
     const bool finished = type == RtpManagerEvent::kStop;
-    queueEvent(RtpManagerEvent(type, finished ? kAllSources : 0, finished ? kTriggerApi : 0, session->rtpInfo(), serial));
+    queueEvent(RtpManagerEvent(type, finished ? RtpInfo::kSourceAll : 0, finished ? RtpInfo::kTriggerApi : 0, session->rtpInfo(), serial));
 }
 
 void RtpManager::onSessionStarted(RtpInfoSession* session)

@@ -49,18 +49,6 @@ class VexaClient;
 class RtpManager : public RtpInfoSessionObserver, public RtpManagerControl, public RtpManagerQueue
 {
 public:
-    // The source kind of a stop that stops every source (-1 does the same).
-    static constexpr int kAllSources = 247;
-    // Triggers of starts and stops, as the action log stores them.
-    enum Trigger
-    {
-        kTriggerManual = 1,
-        kTriggerHttp = 2,
-        kTriggerSchedule = 3,
-        kTriggerSip = 4,
-        kTriggerApi = 5, // also: the channel's playback ended by itself
-        kTriggerApiStop = 6
-    };
     // Actions of the action log.
     enum Action
     {
@@ -99,10 +87,10 @@ public:
     // after writing the start row: 0, or -1 when the source did not start (a session made for it
     // then ends by itself).
     int startRtpInfo(const RtpInfo& info, int source, int startedType) override;
-    // Writes the stop row and stops one source kind (247 or -1: all); a session left without
-    // sources ends. 0, or -1 (no row) when the channel is not running.
+    // Writes the stop row and stops one source kind (RtpInfo::kSourceAll or -1: all); a session
+    // left without sources ends. 0, or -1 (no row) when the channel is not running.
     int stopRtpInfo(const RtpInfo& info, int source, int startedType) override;
-    // The remote client's audio as the channel's source kind 128: on the running session, or
+    // The remote client's audio as the channel's RtpInfo::kSourceSdk: on the running session, or
     // (create) on a new session of the stored channel. 0, or -1 when there is no session (and
     // create is false), no such channel, or the source did not start.
     int startTalkRtp(int id, const std::shared_ptr<VexaClient>& client, bool create);
@@ -128,7 +116,7 @@ public:
     int addRtpInfo(const RtpInfo& info);
     // Writes every column of the channel's row (SIP and schedule are reloaded separately).
     int updateRtpInfo(const RtpInfo& info);
-    // Stops the channel when it runs (stop row, trigger 1), drops its SIP account and schedule
+    // Stops the channel when it runs (stop row, RtpInfo::kTriggerManual), drops its SIP account and schedule
     // and deletes its row: the database result.
     int deleteRtpInfo(const RtpInfo& info);
     // Lists the channel first.
@@ -202,16 +190,11 @@ private:
     RtpInfoSession* runningSession(int id);
     RtpInfoSession* makeSession(int id, const RDSystemNetwork& network, const std::shared_ptr<VexaClient>& talkClient);
     void removeSession(Entries::iterator it);
-    // How withSession finds and holds the channel's session.
-    enum SessionUse
-    {
-        kUseAny = 0,          // any listed session (one whose loop has ended too)
-        kUseRunning = 1,      // a running one; one whose loop has ended is wound up
-        kUseSessionLock = 2,  // call with the session's lock held
-        kUseListLocked = 4    // the caller holds the session-list lock already
-    };
-    // call on the channel's session: its result, or -1 without a session.
-    int withSession(int id, SessionUse use, const std::function<int(RtpInfoSession*)>& call);
+    // Any listed session of the channel (one whose loop has ended too), holding source kind
+    // source when that is not 0; null without one.
+    RtpInfoSession* listedSession(int id, int source = 0);
+    // call on session with the session's lock held: its result, or -1 for a null session.
+    static int callWithSessionLock(RtpInfoSession* session, const std::function<int(RtpInfoSession*)>& call);
     int startSessionSource(RtpInfoSession* session, const RtpInfo& info, int source, int startedType);
     int writePlayLog(const RtpInfo& info, int action, int source, int startedType);
     static void addLiveStatus(RtpInfo& info, RtpInfoSession* session);

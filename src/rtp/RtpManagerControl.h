@@ -14,6 +14,6 @@ public:
     virtual int getRtpInfo(int id, RtpInfo& out) = 0;
     // Starts source kind source on the channel with trigger startedType: 0, or -1 on failure.
     virtual int startRtpInfo(const RtpInfo& info, int source, int startedType) = 0;
-    // Stops one source kind (247 or -1: every kind): 0, or -1 when the channel was not running.
+    // Stops one source kind (RtpInfo::kSourceAll or -1: every kind): 0, or -1 when the channel was not running.
     virtual int stopRtpInfo(const RtpInfo& info, int source, int startedType) = 0;
 };

@@ -24,7 +24,7 @@ public:
     }
 
     int type = 0;
-    // The source kind (247 or -1: every kind) for kStart and kStop; the port for kSipPort.
+    // The source kind (RtpInfo::kSourceAll or -1: every kind) for kStart and kStop; the port for kSipPort.
     int source = 0;
     // The trigger for kStart and kStop.
     int startedType = 0;

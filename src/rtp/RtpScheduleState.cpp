@@ -170,7 +170,7 @@ void RtpScheduleState::check(const RtpScheduleClock::Reading& now,
         if (item.action == RtpScheduleItemState::kActionStart)
             act(target, item, true, item.source);
         else if (item.action == RtpScheduleItemState::kActionStop)
-            act(target, item, false, kAllSources);
+            act(target, item, false, RtpInfo::kSourceAll);
         else
             continue;
         item.state = RtpScheduleItemState::kActed;
@@ -192,7 +192,7 @@ void RtpScheduleState::act(RtpManagerControl& target, const RtpScheduleItemState
     RDLOG("schedule of channel %d: %s source %d (item at %s)", channelId, start ? "start" : "stop",
           source, at.constData());
     if (start)
-        target.startRtpInfo(info, source, kTriggerSchedule);
+        target.startRtpInfo(info, source, RtpInfo::kTriggerSchedule);
     else
-        target.stopRtpInfo(info, source, kTriggerSchedule);
+        target.stopRtpInfo(info, source, RtpInfo::kTriggerSchedule);
 }

@@ -14,10 +14,6 @@ class RtpManagerControl;
 class RtpScheduleState
 {
 public:
-    // The trigger of schedule starts and stops, and the source kind that stops every source.
-    static constexpr int kTriggerSchedule = 3;
-    static constexpr int kAllSources = 247;
-
     RtpScheduleState(int channelId, const RtpSchedule& schedule);
 
     int repeat = 0;

@@ -16,7 +16,7 @@ class RtpScheduleRequest;
 class RtpScheduleState;
 
 // Runs every channel's schedule: once a second it starts and stops, through the channel manager,
-// what the schedules make due (trigger 3). Other threads only queue channel changes; the
+// what the schedules make due (RtpInfo::kTriggerSchedule). Other threads only queue channel changes; the
 // scheduler thread applies them at the top of its next pass and alone touches the schedules'
 // states. It never holds its queue's lock while it calls the manager.
 class RtpScheduleThread : public RDThread, public RtpManagerScheduler

@@ -104,13 +104,13 @@ TEST(SonarisHttpApiTest, AnswersEachCaseWithItsBody)
         int stops = 0;
         for (const RecordingControl::Call& call : control.calls) {
             EXPECT_EQ(call.id, 3) << row.query;
-            EXPECT_EQ(call.trigger, RtpManager::kTriggerHttp) << row.query;
+            EXPECT_EQ(call.trigger, RtpInfo::kTriggerHttp) << row.query;
             if (call.start) {
                 ++starts;
                 EXPECT_EQ(call.source, 1) << row.query;
             } else {
                 ++stops;
-                EXPECT_EQ(call.source, RtpManager::kAllSources) << row.query;
+                EXPECT_EQ(call.source, RtpInfo::kSourceAll) << row.query;
             }
         }
         EXPECT_EQ(starts, row.starts) << row.query;

@@ -570,17 +570,17 @@ TEST_F(RTPSDKReaderTest, AppTalksOverAChannelsPlaylist)
 
     RtpInfoSession session;
     RtpInfo info = RtpSessionFakeSources::channel(receiver.port(), 0);
-    info.source = RtpInfoSession::kSourcePlaylist;
+    info.source = RtpInfo::kSourcePlaylist;
     info.playlist = {playlist};
     session.setRtpInfo(info);
-    ASSERT_EQ(session.startSource(RtpInfoSession::kSourcePlaylist, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(receiver.waitFor(50, 10000));
 
     session.lock();
     const int talking = session.startTalk(client);
     session.unlock();
     ASSERT_EQ(talking, 0);
-    EXPECT_EQ(session.currentSource(), RtpInfoSession::kSourceSdk);
+    EXPECT_EQ(session.currentSource(), RtpInfo::kSourceSdk);
     const double talkBegan = RtpSessionReceiver::now();
     // The app speaks in real time.
     for (size_t i = 0; i < voice.size(); ++i) {
@@ -592,10 +592,10 @@ TEST_F(RTPSDKReaderTest, AppTalksOverAChannelsPlaylist)
     session.lock();
     session.stopTalk();
     session.unlock();
-    EXPECT_EQ(session.currentSource(), RtpInfoSession::kSourcePlaylist);
+    EXPECT_EQ(session.currentSource(), RtpInfo::kSourcePlaylist);
     const size_t after = size_t(receiver.count());
     ASSERT_TRUE(receiver.waitFor(int(after) + 75, 5000));
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
 
     const auto packets = receiver.packets();
     size_t from = 0;

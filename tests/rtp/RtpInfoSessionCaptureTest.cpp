@@ -83,12 +83,12 @@ TEST_F(RtpInfoSessionCaptureTest, SpeakerToneDecodesFromTheWireAndLosingTheSpeak
     RtpInfoSession session;
     session.setObserver(&recorder);
     RtpInfo info = RtpSessionFakeSources::channel(port, 1);
-    info.source = RtpInfoSession::kSourceDevice;
+    info.source = RtpInfo::kSourceDevice;
     info.deviceId = QStringLiteral("spk");
     info.deviceName = QStringLiteral("Speaker");
-    info.deviceType = 1;
+    info.deviceType = RtpInfo::kDeviceLoopback;
     session.setRtpInfo(info);
-    ASSERT_EQ(session.startSource(RtpInfoSession::kSourceDevice, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourceDevice, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(RtpSessionFakeSources::waitUntil([&] { return recorder.started.load() == 1; }, 3000));
 
     QProcess player;
@@ -115,7 +115,7 @@ TEST_F(RtpInfoSessionCaptureTest, SpeakerToneDecodesFromTheWireAndLosingTheSpeak
     EXPECT_TRUE(log.waitFor(QStringLiteral("capture of spk ended: the endpoint went away"))) << log.text().toStdString();
 
     // The stop sends the BYE that ends ffmpeg's stream.
-    session.stopAll(5);
+    session.stopAll(RtpInfo::kTriggerApi);
     decoder.join();
     const QVector<float> played = TestAudio::trimSilence(decoded);
     ASSERT_FALSE(played.isEmpty()) << "ffmpeg decoded nothing from the wire";

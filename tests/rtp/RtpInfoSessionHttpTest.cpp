@@ -107,7 +107,7 @@ protected:
     RtpInfo channel(int codec)
     {
         RtpInfo info = RtpSessionFakeSources::channel(receiver.port(), codec);
-        info.source = RtpInfoSession::kSourcePlaylist;
+        info.source = RtpInfo::kSourcePlaylist;
         info.playlist = {music};
         info.httpOutput = 1;
         return info;
@@ -142,7 +142,7 @@ TEST_F(RtpInfoSessionHttpTest, FfmpegDecodesTheChannelFromItsStreamUrlPlainAndWi
     startServer();
     RtpInfoSession session;
     session.setRtpInfo(channel(1));
-    ASSERT_EQ(session.startSource(RtpInfoSession::kSourcePlaylist, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(server->hasStream(kPath));
     ASSERT_TRUE(receiver.waitFor(5, 3000));
 
@@ -164,7 +164,7 @@ TEST_F(RtpInfoSessionHttpTest, FfmpegDecodesTheChannelFromItsStreamUrlPlainAndWi
     const QVector<float> plainSamples = plain.get();
     const QVector<float> icySamples = icy.get();
     const TestSupport::Result probed = probe.get();
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_FALSE(server->hasStream(kPath));
 
     for (const QVector<float>* samples : {&plainSamples, &icySamples}) {
@@ -208,8 +208,8 @@ TEST_F(RtpInfoSessionHttpTest, PacingHoldsWithTwentyListenersAStalledOneAndAWait
     RtpInfoSession session, quietSession;
     session.setRtpInfo(channel(1));
     quietSession.setRtpInfo(quiet);
-    ASSERT_EQ(session.startSource(RtpInfoSession::kSourcePlaylist, 1), 0);
-    ASSERT_EQ(quietSession.startSource(RtpInfoSession::kSourcePlaylist, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
+    ASSERT_EQ(quietSession.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(receiver.waitFor(1, 3000));
     ASSERT_TRUE(control.waitFor(1, 3000));
     // The first half second settles the playlists' decoding; then two seconds without listeners.
@@ -225,8 +225,8 @@ TEST_F(RtpInfoSessionHttpTest, PacingHoldsWithTwentyListenersAStalledOneAndAWait
         std::function<void()> stop;
         ~StopAtExit() { stop(); }
     } stopChannels{[&] {
-        session.stopAll(6);
-        quietSession.stopAll(6);
+        session.stopAll(RtpInfo::kTriggerApiStop);
+        quietSession.stopAll(RtpInfo::kTriggerApiStop);
     }};
     for (int i = 0; i < 20; ++i)
         readers.push_back(std::make_unique<FullSpeedReader>(listen(i % 2 == 1)));

@@ -83,9 +83,9 @@ TEST_F(RtpInfoSessionMediaTest, SoundCardLoopbackPlaysUntilTheCardGoes)
     RtpInfo info = channel(1, 6);
     info.deviceId = QStringLiteral("spk");
     info.deviceName = QStringLiteral("Speaker");
-    info.deviceType = 1;
+    info.deviceType = RtpInfo::kDeviceLoopback;
     session.setRtpInfo(info);
-    ASSERT_EQ(session.startSource(6, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourceDevice, RtpInfo::kTriggerManual), 0);
     QProcess player;
     player.start(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("spk"), tone});
     ASSERT_TRUE(player.waitForStarted(5000));
@@ -104,7 +104,7 @@ TEST_F(RtpInfoSessionMediaTest, SoundCardLoopbackPlaysUntilTheCardGoes)
     ASSERT_TRUE(pulse.unloadModule(pulse.moduleIndex(QStringLiteral("module-null-sink"))));
     ASSERT_TRUE(RtpSessionFakeSources::waitUntil([&] { return recorder.finished.load() == 1; }, 3000));
     EXPECT_FALSE(session.isSending());
-    session.stopAll(5);
+    session.stopAll(RtpInfo::kTriggerApi);
     EXPECT_TRUE(receiver.waitForBye(2000));
 }
 
@@ -135,9 +135,9 @@ TEST_F(RtpInfoSessionMediaTest, PlaylistToneDecodesThroughAnSdp)
     info.address = QStringLiteral("127.0.0.1:%1").arg(port);
     info.playlist = {file};
     session.setRtpInfo(info);
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     RtpSessionFakeSources::sleepMs(3000);
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     decoder.join();
 
     const QVector<float> played = TestAudio::trimSilence(decoded);
@@ -167,9 +167,9 @@ TEST_F(RtpInfoSessionMediaTest, PlaylistOnEveryCodec)
         RtpInfo info = channel(row.codec, 1);
         info.playlist = {file};
         session.setRtpInfo(info);
-        ASSERT_EQ(session.startSource(1, 1), 0);
+        ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
         RtpSessionFakeSources::sleepMs(1200);
-        session.stopAll(6);
+        session.stopAll(RtpInfo::kTriggerApiStop);
         const auto packets = receiver.packets();
         ASSERT_GT(packets.size(), 20u);
         for (size_t i = 0; i < packets.size(); ++i) {
@@ -203,13 +203,14 @@ TEST_F(RtpInfoSessionMediaTest, PlaylistOverBellThenTheRestOfTheBell)
     info.playlist = {music};
     info.bellPath = bell;
     session.setRtpInfo(info);
-    ASSERT_EQ(session.startSource(1, 1), 0);
-    ASSERT_EQ(session.startSource(32, 3), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
+    const double bellStarted = RtpSessionReceiver::now();
+    ASSERT_EQ(session.startSource(RtpInfo::kSourceBell, RtpInfo::kTriggerSchedule), 0);
     RtpSessionFakeSources::sleepMs(1500);
     const double stopped = RtpSessionReceiver::now();
-    session.stopSource(1, 6);
+    session.stopSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerApiStop);
     ASSERT_TRUE(RtpSessionFakeSources::waitUntil([&] { return recorder.finished.load() == 1; }, 5000));
-    session.stopAll(5);
+    session.stopAll(RtpInfo::kTriggerApi);
 
     const size_t split = firstAfter(stopped + 0.01);
     const TestTone::Result before = measure(0, 1000.0, 0, split);
@@ -218,7 +219,13 @@ TEST_F(RtpInfoSessionMediaTest, PlaylistOverBellThenTheRestOfTheBell)
     const TestTone::Result after = measure(0, 440.0, split);
     ASSERT_TRUE(after.decoded);
     EXPECT_NEAR(after.frequency, 440.0, 5.0);
-    EXPECT_NEAR(double(receiver.count() - int(split)) * 0.02, 1.5, 0.3) << "the rest of the bell, not all of it";
+    // The bell runs on in real time under the playlist, from its first packet on: what is left
+    // is its length less the time it ran, or somewhat more where its start waited for a core
+    // (a loaded machine under sanitizers); never all of it.
+    const double rest = double(receiver.count() - int(split)) * 0.02;
+    const double ran = stopped - bellStarted;
+    EXPECT_GT(rest, 3.0 - ran - 0.3) << "the rest of the bell";
+    EXPECT_LT(rest, 3.0 - ran + 0.8) << "the rest of the bell, not all of it";
     EXPECT_EQ(recorder.changed, 1);
     EXPECT_EQ(recorder.filesOpened, 1);
     EXPECT_EQ(recorder.filesFinished, 1);
@@ -239,7 +246,7 @@ TEST_F(RtpInfoSessionMediaTest, PlaylistStatusSeekAndJump)
     RtpInfo info = channel(0, 1);
     info.playlist = {first, second};
     session.setRtpInfo(info);
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(RtpSessionFakeSources::waitUntil([&] { return recorder.itemsOpened.load() >= 1; }, 3000));
     EXPECT_EQ(recorder.lastItem, 0);
     EXPECT_EQ(session.playlistStatus(&index, &position, &duration), 0);
@@ -256,7 +263,7 @@ TEST_F(RtpInfoSessionMediaTest, PlaylistStatusSeekAndJump)
     ASSERT_TRUE(RtpSessionFakeSources::waitUntil([&] { return recorder.lastItem.load() == 1; }, 3000));
     const double jumped = RtpSessionReceiver::now();
     RtpSessionFakeSources::sleepMs(800);
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     const TestTone::Result result = measure(0, 440.0, firstAfter(jumped + 0.1));
     ASSERT_TRUE(result.decoded);
     EXPECT_NEAR(result.frequency, 440.0, 5.0);
@@ -290,7 +297,7 @@ TEST_F(RtpInfoSessionMediaTest, ReadersStartAndStopFromTwoThreads)
             if (observer.pending.exchange(0) > 0) {
                 std::lock_guard<std::mutex> lock(listMutex);
                 if (session.currentSource() == 0 || !session.isSending())
-                    session.stopAll(5);
+                    session.stopAll(RtpInfo::kTriggerApi);
             }
             RtpSessionFakeSources::sleepMs(1);
         }
@@ -300,15 +307,15 @@ TEST_F(RtpInfoSessionMediaTest, ReadersStartAndStopFromTwoThreads)
             {
                 std::lock_guard<std::mutex> lock(listMutex);
                 if (session.hasSource(kind))
-                    session.stopSource(kind, 1);
-                session.startSource(kind, 1);
+                    session.stopSource(kind, RtpInfo::kTriggerManual);
+                session.startSource(kind, RtpInfo::kTriggerManual);
             }
             RtpSessionFakeSources::sleepMs(i % 7);
             std::lock_guard<std::mutex> lock(listMutex);
             if (i % 3 == 0) {
-                session.stopAll(6);
+                session.stopAll(RtpInfo::kTriggerApiStop);
             } else {
-                session.stopSource(kind, 6);
+                session.stopSource(kind, RtpInfo::kTriggerApiStop);
                 if (session.currentSource() == 0)
                     session.stopSend();
             }
@@ -322,7 +329,7 @@ TEST_F(RtpInfoSessionMediaTest, ReadersStartAndStopFromTwoThreads)
     ASSERT_EQ(run.wait_for(std::chrono::seconds(120)), std::future_status::ready) << "deadlock";
     done = true;
     events.join();
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_EQ(observer.started.load(), observer.finished.load());
     EXPECT_GT(observer.itemsOpened.load(), 0);
     EXPECT_GT(receiver.count(), 0);

@@ -51,12 +51,12 @@ TEST_F(RtpInfoSessionNetnsTest, MulticastReachesAMember)
     RtpInfo info = RtpSessionFakeSources::channel(8000);
     info.address = QStringLiteral("239.255.0.0:8000");
     session.setRtpInfo(info);
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     EXPECT_TRUE(igmpShows("0000FFEF")) << "the session itself joined";
     RtpSessionReceiver member;
     ASSERT_TRUE(member.start("0.0.0.0", 8000, "239.255.0.0"));
     ASSERT_TRUE(member.waitFor(10, 3000));
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_TRUE(member.waitForBye(2000));
     for (const auto& p : member.packets())
         EXPECT_EQ(p.ttl, 255);
@@ -89,11 +89,11 @@ TEST_F(RtpInfoSessionNetnsTest, AddressTable)
         info.address = QString::fromLatin1(row.address);
         info.httpOutput = 1;
         session.setRtpInfo(info);
-        ASSERT_EQ(session.startSource(1, 1), 0);
+        ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
         ASSERT_TRUE(RtpSessionFakeSources::waitUntil([&] { return sources.last(1)->handed.load() >= 10; }, 3000))
             << "the loop runs either way";
         RtpSessionFakeSources::sleepMs(40);
-        session.stopAll(6);
+        session.stopAll(RtpInfo::kTriggerApiStop);
         RtpSessionFakeSources::sleepMs(40);
         EXPECT_GE(sink->written.load(), 10) << "the sinks hear the channel either way";
         EXPECT_EQ(catchAll.count(), 0);

@@ -45,11 +45,11 @@ TEST_F(RtpInfoSessionPacingTest, PacketsLeaveOnSchedule)
         };
         sessions[i] = std::make_unique<RtpSessionDouble>(sources[i].factory());
         sessions[i]->setRtpInfo(RtpSessionFakeSources::channel(receivers[i].port(), row.codec));
-        ASSERT_EQ(sessions[i]->startSource(1, 1), 0);
+        ASSERT_EQ(sessions[i]->startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     }
     RtpSessionFakeSources::sleepMs(int(seconds * 1000));
     for (auto& session : sessions)
-        session->stopAll(6);
+        session->stopAll(RtpInfo::kTriggerApiStop);
 
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(rows[i].codec);
@@ -59,12 +59,14 @@ TEST_F(RtpInfoSessionPacingTest, PacketsLeaveOnSchedule)
         for (size_t k = 0; k < packets.size(); ++k)
             ASSERT_EQ(packets[k].index, int(k)) << "no packet lost or reordered";
         const std::vector<double> late = RtpSessionLateness::lateness(packets, rows[i].duration);
-        // Bounds for a loaded machine under sanitizers, where a thread may wait for a core for
-        // milliseconds; an idle one stays below 1 ms (see the send benchmark).
-        EXPECT_LT(RtpSessionLateness::percentile(late, 0.5), 0.001);
-        EXPECT_LT(RtpSessionLateness::percentile(late, 0.99), 0.015);
-        // A send loop that loses its schedule falls behind by tenths of a second and more.
-        EXPECT_LT(*std::max_element(late.begin(), late.end()), 0.100);
+        // Bounds for a loaded 2-core machine under sanitizers, where a thread may wait for a
+        // core for milliseconds; an idle one stays below 1 ms (see bench/pacing.sh). A loop that
+        // sent in bursts would leave most packets a packet time (5 to 26 ms) late and more.
+        EXPECT_LT(RtpSessionLateness::percentile(late, 0.5), 0.003);
+        EXPECT_LT(RtpSessionLateness::percentile(late, 0.99), 0.030);
+        // A send loop that loses its schedule falls behind by tenths of a second and more; the
+        // loop itself starts a new schedule only after 200 ms without a packet.
+        EXPECT_LT(*std::max_element(late.begin(), late.end()), 0.200);
         // Drift: the last tenth against the first tenth, by their medians.
         const size_t tenth = late.size() / 10;
         const std::vector<double> head(late.begin(), late.begin() + long(tenth));
@@ -89,9 +91,9 @@ TEST_F(RtpInfoSessionPacingTest, StallStartsANewSchedule)
     };
     RtpSessionDouble session(sources.factory());
     session.setRtpInfo(RtpSessionFakeSources::channel(receiver.port()));
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(receiver.waitFor(40, 5000));
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     const auto packets = receiver.packets();
     ASSERT_EQ(packets.size(), 40u);
     EXPECT_GT(packets[10].arrival - packets[9].arrival, 0.9);

@@ -39,13 +39,13 @@ TEST_F(RtpInfoSessionSinkTest, HttpSinkLivesWithTheLoop)
         RtpInfo info = RtpSessionFakeSources::channel(receiver.port(), 3);
         info.httpOutput = 1;
         session.setRtpInfo(info);
-        ASSERT_EQ(session.startSource(1, 1), 0);
+        ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
         EXPECT_EQ(log->opened, 1);
         EXPECT_EQ(log->openPayloadType, 14);
         EXPECT_EQ(log->openRate, 44100);
         EXPECT_EQ(log->openChannels, 2);
         ASSERT_TRUE(receiver.waitFor(10, 3000));
-        session.stopAll(6);
+        session.stopAll(RtpInfo::kTriggerApiStop);
         EXPECT_EQ(log->closed, 1);
         EXPECT_EQ(log->deleted, 1);
         EXPECT_EQ(log->written.load(), receiver.count());
@@ -54,9 +54,9 @@ TEST_F(RtpInfoSessionSinkTest, HttpSinkLivesWithTheLoop)
         // HTTP output off: no sink.
         info.httpOutput = 0;
         session.setRtpInfo(info);
-        ASSERT_EQ(session.startSource(1, 1), 0);
+        ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
         ASSERT_TRUE(receiver.waitFor(15, 3000));
-        session.stopAll(6);
+        session.stopAll(RtpInfo::kTriggerApiStop);
         EXPECT_EQ(log->made, 1);
     }
     EXPECT_EQ(log->writtenWhileClosed, 0);
@@ -72,11 +72,11 @@ TEST_F(RtpInfoSessionSinkTest, HttpSinkThatFailsToOpenIsDropped)
     RtpInfo info = RtpSessionFakeSources::channel(receiver.port());
     info.httpOutput = 1;
     session.setRtpInfo(info);
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     EXPECT_EQ(log->closed, 1);
     EXPECT_EQ(log->deleted, 1);
     ASSERT_TRUE(receiver.waitFor(5, 3000));
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_EQ(log->written, 0);
 }
 
@@ -92,9 +92,9 @@ TEST_F(RtpInfoSessionSinkTest, SinksAreFedWithoutRtp)
         info.address = QString::fromLatin1(address);
         info.httpOutput = 1;
         session.setRtpInfo(info);
-        ASSERT_EQ(session.startSource(1, 1), 0);
+        ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
         EXPECT_TRUE(RtpSessionFakeSources::waitUntil([&] { return log->written.load() >= 5; }, 3000));
-        session.stopAll(6);
+        session.stopAll(RtpInfo::kTriggerApiStop);
     }
 }
 
@@ -104,7 +104,7 @@ TEST_F(RtpInfoSessionSinkTest, ListenerGetsFrames)
 {
     RtpSessionDouble session(sources.factory());
     session.setRtpInfo(RtpSessionFakeSources::channel(receiver.port()));
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     auto first = std::make_shared<FakeVexaClient>();
     auto second = std::make_shared<FakeVexaClient>();
     session.lock();
@@ -131,7 +131,7 @@ TEST_F(RtpInfoSessionSinkTest, ListenerGetsFrames)
     const size_t secondCount = second->sentCount();
     RtpSessionFakeSources::sleepMs(60);
     EXPECT_EQ(second->sentCount(), secondCount);
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
 }
 
 // Listeners come and go from one thread while another starts and stops the channel: no sink is
@@ -153,11 +153,11 @@ TEST_F(RtpInfoSessionSinkTest, SinksSwappedWhilePacketsFlow)
             for (int i = 0; i < 150; ++i) {
                 {
                     std::lock_guard<std::mutex> lock(listMutex);
-                    session.startSource(1, 1);
+                    session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual);
                 }
                 std::this_thread::sleep_for(std::chrono::microseconds(random() % 8000));
                 std::lock_guard<std::mutex> lock(listMutex);
-                session.stopAll(6);
+                session.stopAll(RtpInfo::kTriggerApiStop);
             }
         });
         auto listener = std::async(std::launch::async, [&] {
@@ -175,7 +175,7 @@ TEST_F(RtpInfoSessionSinkTest, SinksSwappedWhilePacketsFlow)
         });
         ASSERT_EQ(channel.wait_for(std::chrono::seconds(120)), std::future_status::ready) << "deadlock";
         ASSERT_EQ(listener.wait_for(std::chrono::seconds(120)), std::future_status::ready) << "deadlock";
-        session.stopAll(6);
+        session.stopAll(RtpInfo::kTriggerApiStop);
         EXPECT_GT(http->written.load(), 0);
     }
     EXPECT_EQ(http->writtenWhileClosed, 0);

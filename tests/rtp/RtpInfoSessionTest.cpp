@@ -95,10 +95,10 @@ TEST_F(RtpInfoSessionTest, HeadersFollowTheCodec)
         };
         RtpSessionDouble session(sources.factory());
         session.setRtpInfo(channel(receiver.port(), row.codec));
-        ASSERT_EQ(session.startSource(1, 1), 0);
+        ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
         ASSERT_TRUE(receiver.waitFor(12, 3000));
         EXPECT_EQ(sources.last(1)->toldPayloadType, row.told);
-        session.stopAll(6);
+        session.stopAll(RtpInfo::kTriggerApiStop);
         const auto packets = receiver.packets();
         ASSERT_EQ(packets.size(), 12u);
         for (size_t i = 0; i < packets.size(); ++i) {
@@ -125,9 +125,9 @@ TEST_F(RtpInfoSessionTest, TimestampsFollowTheRoundedSum)
     };
     RtpSessionDouble session(sources.factory());
     session.setRtpInfo(channel(receiver.port()));
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(receiver.waitFor(25, 3000));
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     const auto packets = receiver.packets();
     ASSERT_EQ(packets.size(), 25u);
     double sum = 0;
@@ -143,30 +143,33 @@ TEST_F(RtpInfoSessionTest, TimestampsFollowTheRoundedSum)
     }
 }
 
-// The first filled kind in the order 64, 128, 1, 6, 16, 32 wins every pass: a bell under a
-// playlist is read and discarded, and once the playlist stops it is heard from where it got to.
+// The first filled kind in the order SIP, remote app, playlist, sound card, stream, bell wins
+// every pass: a bell under a playlist is read and discarded, and once the playlist stops it is
+// heard from where it got to.
 TEST_F(RtpInfoSessionTest, PlaylistSilencesTheBellUntilItStops)
 {
-    sources.configure = [](int kind, RtpSessionFakeReader* reader) { reader->paced = kind == 32; };
+    sources.configure = [](int kind, RtpSessionFakeReader* reader) {
+        reader->paced = kind == RtpInfo::kSourceBell;
+    };
     RtpSessionDouble session(sources.factory());
     session.setObserver(&recorder);
     session.setRtpInfo(channel(receiver.port()));
-    ASSERT_EQ(session.startSource(1, 1), 0);
-    ASSERT_EQ(session.startSource(32, 3), 0);
-    EXPECT_EQ(session.currentSource(), 1);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourceBell, RtpInfo::kTriggerSchedule), 0);
+    EXPECT_EQ(session.currentSource(), RtpInfo::kSourcePlaylist);
     EXPECT_EQ(session.currentStartedType(), 1);
-    EXPECT_TRUE(session.hasSource(32));
-    EXPECT_EQ(session.startSource(32, 3), -1) << "a kind already present";
+    EXPECT_TRUE(session.hasSource(RtpInfo::kSourceBell));
+    EXPECT_EQ(session.startSource(RtpInfo::kSourceBell, RtpInfo::kTriggerSchedule), -1) << "a kind already present";
     ASSERT_TRUE(receiver.waitFor(40, 3000));
     RtpSessionFakeReader* bell = sources.last(32);
     EXPECT_GT(bell->handed.load(), 20) << "the bell goes on in real time, silenced";
 
-    session.stopSource(1, 6);
-    EXPECT_EQ(session.currentSource(), 32);
+    session.stopSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerApiStop);
+    EXPECT_EQ(session.currentSource(), RtpInfo::kSourceBell);
     EXPECT_EQ(session.currentStartedType(), 3);
     const int before = receiver.count();
     ASSERT_TRUE(receiver.waitFor(before + 10, 3000));
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
 
     const auto packets = receiver.packets();
     int firstBell = -1;
@@ -197,26 +200,26 @@ TEST_F(RtpInfoSessionTest, SipCallTakesOverAndHandsBack)
     RtpSessionDouble session(sources.factory());
     session.setObserver(&recorder);
     session.setRtpInfo(channel(receiver.port()));
-    EXPECT_EQ(session.startSource(64, 4), -1) << "no SIP call on the channel";
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    EXPECT_EQ(session.startSource(RtpInfo::kSourceSip, RtpInfo::kTriggerSip), -1) << "no SIP call on the channel";
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(receiver.waitFor(5, 3000));
     EXPECT_EQ(recorder.changed, 0);
 
     auto call = std::make_shared<RtpSessionFakeReader>(64);
     call->readyEvery = 3;
     session.setSipCall(true, call);
-    ASSERT_EQ(session.startSource(64, 4), 0);
-    EXPECT_EQ(session.currentSource(), 64);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourceSip, RtpInfo::kTriggerSip), 0);
+    EXPECT_EQ(session.currentSource(), RtpInfo::kSourceSip);
     EXPECT_EQ(session.currentStartedType(), 4);
     const int before = receiver.count();
     ASSERT_TRUE(receiver.waitFor(before + 15, 3000));
     const int playlistRead = sources.last(1)->handed;
-    session.stopSource(64, 4);
+    session.stopSource(RtpInfo::kSourceSip, RtpInfo::kTriggerSip);
     EXPECT_EQ(session.sipCallsEnded, 1);
     EXPECT_FALSE(call->stopped) << "the call owns and stops its source";
     const int after = receiver.count();
     ASSERT_TRUE(receiver.waitFor(after + 5, 3000));
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_EQ(session.sipCallsEnded, 1) << "the slot was empty by then";
 
     const auto packets = receiver.packets();
@@ -244,7 +247,7 @@ TEST_F(RtpInfoSessionTest, OnlyChannelKindsStart)
     session.setObserver(&recorder);
     session.setRtpInfo(channel(receiver.port()));
     for (int kind : {2, 4, 0, 247, -1, 99}) {
-        EXPECT_EQ(session.startSource(kind, 1), -1) << kind;
+        EXPECT_EQ(session.startSource(kind, RtpInfo::kTriggerManual), -1) << kind;
         EXPECT_EQ(session.currentSource(), 0);
         EXPECT_FALSE(session.hasSource(kind));
         // A send loop was started all the same; with no source it ends on its first pass.
@@ -253,7 +256,7 @@ TEST_F(RtpInfoSessionTest, OnlyChannelKindsStart)
     ASSERT_TRUE(waitUntil([&] { return recorder.finished.load() == recorder.started.load(); }, 2000));
     EXPECT_GE(recorder.started, 1);
     const int finished = recorder.finished;
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_EQ(recorder.finished, finished) << "an ended loop reports once";
     EXPECT_EQ(receiver.count(), 0);
 }
@@ -269,15 +272,15 @@ TEST_F(RtpInfoSessionTest, FailedStartsAreDropped)
     RtpSessionDouble session(sources.factory());
     session.setObserver(&recorder);
     session.setRtpInfo(channel(receiver.port()));
-    EXPECT_EQ(session.startSource(1, 1), -1);
+    EXPECT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), -1);
     EXPECT_TRUE(deleted);
-    EXPECT_FALSE(session.hasSource(1));
+    EXPECT_FALSE(session.hasSource(RtpInfo::kSourcePlaylist));
     sources.configure = nullptr;
     RtpSessionDouble plain;
     plain.setRtpInfo(channel(receiver.port()));
-    EXPECT_EQ(plain.startSource(128, 5), -1) << "no talk client";
-    plain.stopAll(6);
-    session.stopAll(6);
+    EXPECT_EQ(plain.startSource(RtpInfo::kSourceSdk, RtpInfo::kTriggerApi), -1) << "no talk client";
+    plain.stopAll(RtpInfo::kTriggerApiStop);
+    session.stopAll(RtpInfo::kTriggerApiStop);
 }
 
 // A loop whose only source finishes ends by itself and says so once; the BYE follows the stop.
@@ -288,7 +291,7 @@ TEST_F(RtpInfoSessionTest, LoopEndsWhenItsSourceFinishes)
     RtpSessionDouble session(sources.factory());
     session.setObserver(&recorder);
     session.setRtpInfo(channel(receiver.port()));
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(waitUntil([&] { return recorder.finished.load() == 1; }, 3000));
     EXPECT_FALSE(session.isSending());
     EXPECT_EQ(receiver.count(), 5);
@@ -297,13 +300,13 @@ TEST_F(RtpInfoSessionTest, LoopEndsWhenItsSourceFinishes)
     EXPECT_EQ(receiver.byes(), 0);
 
     // The finished source is still in its slot until it is stopped; a new kind restarts the loop.
-    ASSERT_EQ(session.startSource(32, 3), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourceBell, RtpInfo::kTriggerSchedule), 0);
     ASSERT_TRUE(waitUntil([&] { return recorder.finished.load() == 2; }, 3000));
     EXPECT_EQ(recorder.started, 2);
     EXPECT_TRUE(receiver.waitForBye(2000)) << "the first loop's RTP session ended with a BYE";
     EXPECT_EQ(receiver.count(), 10);
 
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_EQ(recorder.finished, 2);
     EXPECT_EQ(session.currentSource(), 0);
 }
@@ -317,10 +320,10 @@ TEST_F(RtpInfoSessionTest, StopAllIsPromptAndSaysBye)
     RtpSessionDouble session(sources.factory());
     session.setObserver(&recorder);
     session.setRtpInfo(channel(receiver.port()));
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(receiver.waitFor(10, 3000));
     const auto begin = std::chrono::steady_clock::now();
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     EXPECT_LT(took, 0.05);
     EXPECT_TRUE(deleted);
@@ -341,10 +344,10 @@ TEST_F(RtpInfoSessionTest, NoRtpSessionSendsNothing)
     RtpSessionDouble session(sources.factory());
     session.setObserver(&recorder);
     session.setRtpInfo(channel(receiver.port()));
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(waitUntil([&] { return sources.last(1)->handed.load() >= 10; }, 3000));
     EXPECT_TRUE(session.isSending());
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     sleepMs(50);
     EXPECT_EQ(receiver.count(), 0);
     EXPECT_EQ(receiver.byes(), 0);
@@ -360,17 +363,17 @@ TEST_F(RtpInfoSessionTest, BindsToTheAdapter)
     RtpSessionDouble session(sources.factory());
     session.setNetwork(adapter);
     session.setRtpInfo(channel(receiver.port()));
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(receiver.waitFor(3, 3000));
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_EQ(receiver.packets()[0].source, 0x7F000002u);
 
     receiver.clear();
     adapter.setIp(QStringLiteral("not an address"));
     session.setNetwork(adapter);
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(waitUntil([&] { return sources.last(1)->handed.load() >= 5; }, 3000));
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_EQ(receiver.count(), 0);
 }
 
@@ -379,25 +382,25 @@ TEST_F(RtpInfoSessionTest, BindsToTheAdapter)
 TEST_F(RtpInfoSessionTest, RunningLoopKeepsItsCodec)
 {
     sources.configure = [](int kind, RtpSessionFakeReader* reader) {
-        if (kind == 1)
+        if (kind == RtpInfo::kSourcePlaylist)
             reader->packetPayloadType = 8;
     };
     RtpSessionDouble session(sources.factory());
     session.setRtpInfo(channel(receiver.port(), 0));
-    ASSERT_EQ(session.startSource(1, 1), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual), 0);
     RtpInfo edited = channel(receiver.port(), 3);
     session.setRtpInfo(edited);
-    ASSERT_EQ(session.startSource(32, 3), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourceBell, RtpInfo::kTriggerSchedule), 0);
     EXPECT_EQ(sources.last(32)->toldPayloadType, 0);
     sleepMs(200);
     EXPECT_EQ(receiver.count(), 0) << "the playlist's PCMA packets are dropped, and it wins every pass";
     EXPECT_GT(sources.last(1)->handed.load(), 5);
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
 
-    ASSERT_EQ(session.startSource(32, 3), 0);
+    ASSERT_EQ(session.startSource(RtpInfo::kSourceBell, RtpInfo::kTriggerSchedule), 0);
     EXPECT_EQ(sources.last(32)->toldPayloadType, 14) << "a new loop takes the record's codec";
     ASSERT_TRUE(receiver.waitFor(3, 3000));
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_EQ(receiver.packets().back().payloadType, 14);
 }
 
@@ -436,7 +439,7 @@ TEST_F(RtpInfoSessionTest, StartStopFromTwoThreads)
             }
             if (stop) {
                 std::lock_guard<std::mutex> lock(listMutex);
-                session.stopAll(5);
+                session.stopAll(RtpInfo::kTriggerApi);
             } else {
                 sleepMs(1);
             }
@@ -448,17 +451,17 @@ TEST_F(RtpInfoSessionTest, StartStopFromTwoThreads)
             {
                 std::lock_guard<std::mutex> lock(listMutex);
                 if (session.hasSource(kind))
-                    session.stopSource(kind, 1);
-                session.startSource(kind, 1);
+                    session.stopSource(kind, RtpInfo::kTriggerManual);
+                session.startSource(kind, RtpInfo::kTriggerManual);
             }
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 8000));
             std::lock_guard<std::mutex> lock(listMutex);
             switch (random() % 3) {
             case 0:
-                session.stopAll(6);
+                session.stopAll(RtpInfo::kTriggerApiStop);
                 break;
             case 1:
-                session.stopSource(kind, 6);
+                session.stopSource(kind, RtpInfo::kTriggerApiStop);
                 if (session.currentSource() == 0)
                     session.stopSend();
                 break;
@@ -476,7 +479,7 @@ TEST_F(RtpInfoSessionTest, StartStopFromTwoThreads)
     done = true;
     events.join();
     EXPECT_GT(receiver.count(), 30) << "packets flowed meanwhile";
-    session.stopAll(6);
+    session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_EQ(observer.started.load(), observer.finished.load());
     EXPECT_GT(observer.started.load(), 100);
     EXPECT_EQ(session.currentSource(), 0);

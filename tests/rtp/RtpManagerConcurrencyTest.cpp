@@ -10,9 +10,9 @@
 
 namespace {
 
-constexpr int kPlaylist = RtpInfoSession::kSourcePlaylist;
-constexpr int kBell = RtpInfoSession::kSourceBell;
-constexpr int kAll = RtpManager::kAllSources;
+constexpr int kPlaylist = RtpInfo::kSourcePlaylist;
+constexpr int kBell = RtpInfo::kSourceBell;
+constexpr int kAll = RtpInfo::kSourceAll;
 
 using RtpManagerConcurrencyTest = RtpManagerFixture;
 
@@ -53,11 +53,11 @@ TEST_F(RtpManagerConcurrencyTest, FourRequestersThousandOperations)
         }
     };
 
-    const int kinds[] = {1, 6, 16, 32};
-    Requester requesters[] = {{"gui", RtpManager::kTriggerManual, RtpManager::kTriggerManual, {}},
-                              {"remote client", RtpManager::kTriggerApi, RtpManager::kTriggerApiStop, {}},
-                              {"http", RtpManager::kTriggerHttp, RtpManager::kTriggerHttp, {}},
-                              {"scheduler", RtpManager::kTriggerSchedule, RtpManager::kTriggerSchedule, {}}};
+    const int kinds[] = {RtpInfo::kSourcePlaylist, RtpInfo::kSourceDevice, RtpInfo::kSourceStream, RtpInfo::kSourceBell};
+    Requester requesters[] = {{"gui", RtpInfo::kTriggerManual, RtpInfo::kTriggerManual, {}},
+                              {"remote client", RtpInfo::kTriggerApi, RtpInfo::kTriggerApiStop, {}},
+                              {"http", RtpInfo::kTriggerHttp, RtpInfo::kTriggerHttp, {}},
+                              {"scheduler", RtpInfo::kTriggerSchedule, RtpInfo::kTriggerSchedule, {}}};
     auto work = [&](Requester& requester, unsigned seed) {
         std::mt19937 random(seed);
         for (int op = 0; op < 250; ++op) {
@@ -80,7 +80,7 @@ TEST_F(RtpManagerConcurrencyTest, FourRequestersThousandOperations)
     for (std::thread& thread : threads)
         thread.join();
     for (const RtpInfo& channel : channels) {
-        if (manager->stopRtpInfo(channel, kAll, RtpManager::kTriggerManual) == 0)
+        if (manager->stopRtpInfo(channel, kAll, RtpInfo::kTriggerManual) == 0)
             requesters[0].expected.append(QStringLiteral("%1,1,247,1").arg(channel.id));
     }
     EXPECT_EQ(manager->sessionCount(), 0);
@@ -138,9 +138,9 @@ TEST_F(RtpManagerConcurrencyTest, StartStopStartWithAnObserverThatCallsBack)
     recorder.during = [&](char, const RtpInfo&) { manager->getRtpInfos(); };
 
     for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(manager->startRtpInfo(channel, kPlaylist, RtpManager::kTriggerManual), 0);
-        ASSERT_EQ(manager->stopRtpInfo(channel, kAll, RtpManager::kTriggerManual), 0);
-        ASSERT_EQ(manager->startRtpInfo(channel, kPlaylist, RtpManager::kTriggerManual), 0);
+        ASSERT_EQ(manager->startRtpInfo(channel, kPlaylist, RtpInfo::kTriggerManual), 0);
+        ASSERT_EQ(manager->stopRtpInfo(channel, kAll, RtpInfo::kTriggerManual), 0);
+        ASSERT_EQ(manager->startRtpInfo(channel, kPlaylist, RtpInfo::kTriggerManual), 0);
         if (i % 50 == 0)
             sleepMs(20); // let the event thread fall behind and catch up
     }
@@ -184,15 +184,15 @@ TEST_F(RtpManagerConcurrencyTest, StartRacingTheEndOfTheLastSourceIsNotLost)
     const RtpInfo channel = storeChannel(QStringLiteral("race"));
     for (int i = 0; i < 10; ++i) {
         SCOPED_TRACE(i);
-        ASSERT_EQ(manager->startRtpInfo(channel, kBell, RtpManager::kTriggerSchedule), 0);
-        ASSERT_EQ(manager->startRtpInfo(channel, kPlaylist, RtpManager::kTriggerManual), 0);
+        ASSERT_EQ(manager->startRtpInfo(channel, kBell, RtpInfo::kTriggerSchedule), 0);
+        ASSERT_EQ(manager->startRtpInfo(channel, kPlaylist, RtpInfo::kTriggerManual), 0);
         RtpInfo live;
         manager->getRtpInfo(channel.id, live);
         ASSERT_EQ(live.startedSource, kPlaylist);
         sleepMs(50);
         manager->getRtpInfo(channel.id, live);
         ASSERT_EQ(live.startedSource, kPlaylist);
-        ASSERT_EQ(manager->stopRtpInfo(channel, kAll, RtpManager::kTriggerManual), 0);
+        ASSERT_EQ(manager->stopRtpInfo(channel, kAll, RtpInfo::kTriggerManual), 0);
     }
     ASSERT_TRUE(waitQuiet(
         [&] { return recorder.count('S', channel.id) == recorder.count('P', channel.id) && manager->sessionCount() == 0; },

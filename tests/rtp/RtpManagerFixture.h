@@ -68,7 +68,7 @@ protected:
     }
 
     // A stored channel sending PCMU to the receiver.
-    RtpInfo storeChannel(const QString& name, int source = 1)
+    RtpInfo storeChannel(const QString& name, int source = RtpInfo::kSourcePlaylist)
     {
         RtpInfo info;
         info.name = name;

@@ -10,11 +10,11 @@
 
 namespace {
 
-constexpr int kPlaylist = RtpInfoSession::kSourcePlaylist;
-constexpr int kBell = RtpInfoSession::kSourceBell;
-constexpr int kSip = RtpInfoSession::kSourceSip;
-constexpr int kTalk = RtpInfoSession::kSourceSdk;
-constexpr int kAll = RtpManager::kAllSources;
+constexpr int kPlaylist = RtpInfo::kSourcePlaylist;
+constexpr int kBell = RtpInfo::kSourceBell;
+constexpr int kSip = RtpInfo::kSourceSip;
+constexpr int kTalk = RtpInfo::kSourceSdk;
+constexpr int kAll = RtpInfo::kSourceAll;
 
 // Sources made up by the test, by kind: the test keeps each one's knobs.
 class RtpManagerTest : public RtpManagerFixture
@@ -50,13 +50,13 @@ TEST_F(RtpManagerTest, BellChannelEndsByItself)
     RtpInfo info = storeChannel(QStringLiteral("bell"), kBell);
     info.bellPath = tone(QStringLiteral("bell"), 440, 1.0);
     ASSERT_FALSE(info.bellPath.isEmpty());
-    info.bellLoopType = 0;
+    info.bellLoopType = RtpInfo::kBellOnce;
 
-    ASSERT_EQ(manager->startRtpInfo(info, kBell, RtpManager::kTriggerManual), 0);
+    ASSERT_EQ(manager->startRtpInfo(info, kBell, RtpInfo::kTriggerManual), 0);
     RtpInfo live;
     EXPECT_EQ(manager->getRtpInfo(info.id, live), 0);
     EXPECT_EQ(live.startedSource, kBell);
-    EXPECT_EQ(live.startedType, RtpManager::kTriggerManual);
+    EXPECT_EQ(live.startedType, RtpInfo::kTriggerManual);
 
     ASSERT_TRUE(waitStopped(info.id));
     EXPECT_EQ(recorder.count('S', info.id), 1);
@@ -83,7 +83,7 @@ TEST_F(RtpManagerTest, PlaylistThatRunsOutIsRemovedAndStoppedOnce)
     ASSERT_FALSE(file.isEmpty());
     info.playlist = {file};
 
-    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpManager::kTriggerApi), 0);
+    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpInfo::kTriggerApi), 0);
     ASSERT_TRUE(receiver.waitFor(5, 5000));
     ASSERT_TRUE(QFile::remove(file));
 
@@ -111,7 +111,7 @@ TEST_F(RtpManagerTest, PlaylistStartedAgainBeginsAtTheFirstItem)
         manager->getRtpInfo(info.id, live);
         return live.startedSource == kPlaylist ? live.playingIndex : -1;
     };
-    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpManager::kTriggerManual), 0);
+    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(waitUntil([&] { return playing() == 0; }, 5000));
     EXPECT_EQ(manager->changePlaylistFile(info, 1), 0);
     ASSERT_TRUE(waitUntil([&] { return playing() == 1; }, 5000));
@@ -124,14 +124,14 @@ TEST_F(RtpManagerTest, PlaylistStartedAgainBeginsAtTheFirstItem)
         },
         5000));
 
-    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpManager::kTriggerManual), 0);
+    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpInfo::kTriggerManual), 0);
     EXPECT_TRUE(waitUntil([&] { return playing() == 0; }, 5000));
     sleepMs(200);
     EXPECT_EQ(playing(), 0);
     EXPECT_EQ(manager->sessionCount(), 1);
     EXPECT_EQ(logRows(info.id), (QStringList{"0,1,1", "0,1,1"}));
 
-    EXPECT_EQ(manager->stopRtpInfo(info, kAll, RtpManager::kTriggerManual), 0);
+    EXPECT_EQ(manager->stopRtpInfo(info, kAll, RtpInfo::kTriggerManual), 0);
     EXPECT_EQ(manager->sessionCount(), 0);
     ASSERT_TRUE(waitStopped(info.id));
     EXPECT_TRUE(recorder.wellOrdered(info.id)) << recorder.sequence(info.id);
@@ -160,7 +160,7 @@ TEST_F(RtpManagerTest, FailuresAreNegative)
         {"stop listen without session", [&] { return manager->stopListenRtp(info.id, client); }},
         {"jump without session", [&] { return manager->changePlaylistFile(info, 0); }},
         {"seek without session", [&] { return manager->seekPlaylistFile(info, 0, 0.5); }},
-        {"stop without session", [&] { return manager->stopRtpInfo(info, kAll, RtpManager::kTriggerManual); }},
+        {"stop without session", [&] { return manager->stopRtpInfo(info, kAll, RtpInfo::kTriggerManual); }},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -172,14 +172,14 @@ TEST_F(RtpManagerTest, FailuresAreNegative)
     // Kind 64 on a channel without a call, and a kind that is no source at all.
     for (int kind : {kSip, 3}) {
         SCOPED_TRACE(kind);
-        EXPECT_EQ(manager->startRtpInfo(info, kind, RtpManager::kTriggerSip), -1);
+        EXPECT_EQ(manager->startRtpInfo(info, kind, RtpInfo::kTriggerSip), -1);
         ASSERT_TRUE(waitStopped(info.id));
     }
     EXPECT_EQ(logRows(info.id), (QStringList{"0,64,4", "1,247,5", "0,3,4", "1,247,5"}));
     EXPECT_TRUE(recorder.wellOrdered(info.id)) << recorder.sequence(info.id);
 
     // The playlist operations want a playlist.
-    ASSERT_EQ(manager->startRtpInfo(info, kBell, RtpManager::kTriggerManual), 0);
+    ASSERT_EQ(manager->startRtpInfo(info, kBell, RtpInfo::kTriggerManual), 0);
     EXPECT_EQ(manager->changePlaylistFile(info, 0), -1);
     EXPECT_EQ(manager->seekPlaylistFile(info, 0, 0.5), -1);
 }
@@ -190,7 +190,7 @@ TEST_F(RtpManagerTest, DeletingARunningChannelStopsItFirst)
 {
     startManager(sources.factory());
     const RtpInfo info = storeChannel(QStringLiteral("doomed"));
-    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpManager::kTriggerApi), 0);
+    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpInfo::kTriggerApi), 0);
     ASSERT_TRUE(waitUntil([&] { return recorder.count('S', info.id) == 1; }, 5000));
 
     EXPECT_EQ(manager->deleteRtpInfo(info), 0);
@@ -245,7 +245,7 @@ TEST_F(RtpManagerTest, StartupAddAndShutdownOrder)
 
     // A channel with a SIP call plays while the manager goes away.
     sip->setCall(first.id, true);
-    ASSERT_EQ(manager->startRtpInfo(first, kSip, RtpManager::kTriggerSip), 0);
+    ASSERT_EQ(manager->startRtpInfo(first, kSip, RtpInfo::kTriggerSip), 0);
     ASSERT_TRUE(receiver.waitFor(3, 5000));
     std::shared_ptr<RtpManagerCallLog> scheduler = schedulerLog;
     RtpManager::destroyInstance();
@@ -268,12 +268,12 @@ TEST_F(RtpManagerTest, QueuedCallStartAndHangUp)
     const RtpInfo info = storeChannel(QStringLiteral("phone"));
     sip->setCall(info.id, true);
 
-    ASSERT_EQ(manager->queueStartRtpInfo(info, kSip, RtpManager::kTriggerSip), 0);
+    ASSERT_EQ(manager->queueStartRtpInfo(info, kSip, RtpInfo::kTriggerSip), 0);
     ASSERT_TRUE(waitUntil([&] { return recorder.count('S', info.id) == 1; }, 5000));
     ASSERT_TRUE(receiver.waitFor(3, 5000));
     // A playlist beside the call keeps the channel when the call ends.
-    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpManager::kTriggerManual), 0);
-    ASSERT_EQ(manager->queueStopRtpInfo(info, kSip, RtpManager::kTriggerSip), 0);
+    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpInfo::kTriggerManual), 0);
+    ASSERT_EQ(manager->queueStopRtpInfo(info, kSip, RtpInfo::kTriggerSip), 0);
     ASSERT_TRUE(waitUntil([&] { return logRows(info.id).size() == 3; }, 5000));
     EXPECT_EQ(manager->sessionCount(), 1);
     EXPECT_EQ(recorder.count('P', info.id), 0);
@@ -281,10 +281,10 @@ TEST_F(RtpManagerTest, QueuedCallStartAndHangUp)
     EXPECT_TRUE(waitUntil([&] { return sip->log.calls().contains(QStringLiteral("endCalls %1").arg(info.id)); },
                           5000));
 
-    ASSERT_EQ(manager->queueStartRtpInfo(info, kSip, RtpManager::kTriggerSip), 0);
+    ASSERT_EQ(manager->queueStartRtpInfo(info, kSip, RtpInfo::kTriggerSip), 0);
     ASSERT_TRUE(waitUntil([&] { return logRows(info.id).size() == 4; }, 5000));
-    ASSERT_EQ(manager->stopRtpInfo(info, kPlaylist, RtpManager::kTriggerManual), 0);
-    ASSERT_EQ(manager->queueStopRtpInfo(info, kSip, RtpManager::kTriggerSip), 0);
+    ASSERT_EQ(manager->stopRtpInfo(info, kPlaylist, RtpInfo::kTriggerManual), 0);
+    ASSERT_EQ(manager->queueStopRtpInfo(info, kSip, RtpInfo::kTriggerSip), 0);
     ASSERT_TRUE(waitStopped(info.id));
     EXPECT_EQ(logRows(info.id), (QStringList{"0,64,4", "0,1,1", "1,64,4", "0,64,4", "1,1,1", "1,64,4"}));
     EXPECT_TRUE(recorder.wellOrdered(info.id)) << recorder.sequence(info.id);

@@ -181,7 +181,7 @@ public:
 protected:
     RTPAudioReader* createTalkSource(const std::shared_ptr<VexaClient>&) override
     {
-        return m_talkFactory ? m_talkFactory(RtpInfoSession::kSourceSdk, rtpInfo()) : nullptr;
+        return m_talkFactory ? m_talkFactory(RtpInfo::kSourceSdk, rtpInfo()) : nullptr;
     }
     // The SIP call comes from the manager's SIP side, as in the application.
     int findSipSource(const RtpInfo& info, std::shared_ptr<RTPAudioReader>* source) override

@@ -55,14 +55,14 @@ TEST_F(RtpScheduleManagerTest, ItemDueSoonStartsTheChannelWithTriggerSchedule)
     ASSERT_EQ(RtpManager::createInstance(made), made);
     made->addObserver(&recorder);
 
-    RtpInfo info = storeChannel(QStringLiteral("scheduled bell"), RtpInfoSession::kSourceBell);
+    RtpInfo info = storeChannel(QStringLiteral("scheduled bell"), RtpInfo::kSourceBell);
     info.bellPath = RTPReaderFixtures::tone(QDir(folder()), QStringLiteral("bell"), 440, 1.0, RTPReaderFixtures::MulawWav);
     ASSERT_FALSE(info.bellPath.isEmpty());
-    info.bellLoopType = 0;
+    info.bellLoopType = RtpInfo::kBellOnce;
     const QTime due = QTime::fromMSecsSinceStartOfDay(RtpScheduleRealManager::clock().now().timeMs).addSecs(2);
     RtpScheduleItem item;
     item.type = RtpScheduleItem::TypeStart;
-    item.source = RtpInfoSession::kSourceBell;
+    item.source = RtpInfo::kSourceBell;
     item.startTime = due.toString(QStringLiteral("HH:mm:ss"));
     info.schedule.status = 1;
     info.schedule.repeat = RtpSchedule::RepeatDaily;

@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr int kPlaylist = RtpInfoSession::kSourcePlaylist;
+constexpr int kPlaylist = RtpInfo::kSourcePlaylist;
 
 // The channel manager with the real SIP agent, answering on 127.0.0.1.
 class SipEngineManager : public RtpManager
@@ -177,7 +177,7 @@ TEST_F(RTPSipManagerSippTest, PlaylistSilencedDuringCall)
 
     info.playlist = {RTPReaderFixtures::tone(QDir(folder()), QStringLiteral("music"), 440, 30.0,
                                              RTPReaderFixtures::MulawWav)};
-    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpManager::kTriggerManual), 0);
+    ASSERT_EQ(manager->startRtpInfo(info, kPlaylist, RtpInfo::kTriggerManual), 0);
     ASSERT_TRUE(receiver.waitFor(50, 5000));
 
     QTemporaryDir dir;
@@ -206,7 +206,7 @@ TEST_F(RTPSipManagerSippTest, PlaylistSilencedDuringCall)
     const auto packets = receiver.packets();
     ASSERT_LT(size_t(last + 1), packets.size());
     EXPECT_GT(packets[last + 1].arrival - packets[last].arrival, 4.0) << "uac_pcap pauses 8 s after its recording starts";
-    EXPECT_EQ(manager->stopRtpInfo(info, RtpManager::kAllSources, RtpManager::kTriggerManual), 0);
+    EXPECT_EQ(manager->stopRtpInfo(info, RtpInfo::kSourceAll, RtpInfo::kTriggerManual), 0);
 }
 
 // A call to the agent's own address that names no channel is refused with 404 and never makes
