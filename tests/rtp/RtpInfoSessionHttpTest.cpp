@@ -280,12 +280,14 @@ TEST_F(RtpInfoSessionHttpTest, PacingHoldsWithTwentyListenersAStalledOneAndAWait
     RecordProperty("p99_late_busy_us", static_cast<int>(p99Busy * 1000));
     RecordProperty("p99_late_without_listeners_us", static_cast<int>(p99Quiet * 1000));
     RecordProperty("slot_freed_ms", static_cast<int>(slotFreedAfter * 1000));
-    // The target is 1 ms; the bound allows for a loaded machine under sanitizers. A p99 of a few
-    // hundred packets is one or two wake-ups, which a loaded machine may delay by tens of
-    // milliseconds on either channel: a difference beyond the bound is measured again with the
+    // The target is 1 ms; the bound allows for a loaded 2-core machine under sanitizers (a sink
+    // that waited for a listener would make the loop late by the send time-out, seconds). A p99
+    // of a few hundred packets is one or two wake-ups, which a loaded machine may delay by tens
+    // of milliseconds on either channel: a difference beyond the bound is measured again with the
     // listeners still there, as a listener's effect on the loop would show every time.
     double difference = p99Busy - p99Quiet;
-    if (difference >= 5.0) {
+    constexpr double kBoundMs = 25.0;
+    if (difference >= kBoundMs) {
         const double againFrom = RtpSessionReceiver::now();
         RtpSessionFakeSources::sleepMs(2000);
         const double againTo = RtpSessionReceiver::now();
@@ -294,7 +296,7 @@ TEST_F(RtpInfoSessionHttpTest, PacingHoldsWithTwentyListenersAStalledOneAndAWait
         std::printf("again: with listeners %.3f ms, without %.3f ms\n", p99Again, p99QuietAgain);
         difference = std::min(difference, p99Again - p99QuietAgain);
     }
-    EXPECT_LT(difference, 5.0);
+    EXPECT_LT(difference, kBoundMs);
     for (const auto& r : readers)
         EXPECT_FALSE(r->ended()) << "a reading listener was ended";
     // Every reader got the stream throughout: 128 kbit/s, of which a reader thread starved on a

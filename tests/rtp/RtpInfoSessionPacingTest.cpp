@@ -63,7 +63,7 @@ TEST_F(RtpInfoSessionPacingTest, PacketsLeaveOnSchedule)
         // core for milliseconds; an idle one stays below 1 ms (see bench/pacing.sh). A loop that
         // sent in bursts would leave most packets a packet time (5 to 26 ms) late and more.
         EXPECT_LT(RtpSessionLateness::percentile(late, 0.5), 0.003);
-        EXPECT_LT(RtpSessionLateness::percentile(late, 0.99), 0.030);
+        EXPECT_LT(RtpSessionLateness::percentile(late, 0.99), 0.100);
         // A send loop that loses its schedule falls behind by tenths of a second and more; the
         // loop itself starts a new schedule only after 200 ms without a packet.
         EXPECT_LT(*std::max_element(late.begin(), late.end()), 0.200);

@@ -478,7 +478,9 @@ TEST_F(RtpInfoSessionTest, StartStopFromTwoThreads)
     ASSERT_EQ(run.wait_for(std::chrono::seconds(120)), std::future_status::ready) << "deadlock";
     done = true;
     events.join();
-    EXPECT_GT(receiver.count(), 30) << "packets flowed meanwhile";
+    // Each start plays for a few milliseconds at most; a machine loaded far beyond its cores
+    // sends fewer of them, but never none.
+    EXPECT_GT(receiver.count(), 10) << "packets flowed meanwhile";
     session.stopAll(RtpInfo::kTriggerApiStop);
     EXPECT_EQ(observer.started.load(), observer.finished.load());
     EXPECT_GT(observer.started.load(), 100);
