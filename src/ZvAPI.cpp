@@ -61,7 +61,7 @@ Method methodOf(const QString& name)
 // The trigger a start or stop is logged with when the request names none.
 int defaultTrigger(int method)
 {
-    return method == kStopRtp ? RtpManager::kTriggerApiStop : RtpManager::kTriggerApi;
+    return method == kStopRtp ? RtpInfo::kTriggerApiStop : RtpInfo::kTriggerApi;
 }
 
 std::string utf8(const QJsonValue& value)
@@ -246,7 +246,7 @@ void ZvAPI::channelMethod(int method, const std::shared_ptr<VexaClient>& client,
                 result = m_manager->startRtpInfo(info, info.source, trigger);
             } else {
                 // A stored channel that is not running has nothing to stop: no error to the app.
-                m_manager->stopRtpInfo(info, RtpManager::kAllSources, trigger);
+                m_manager->stopRtpInfo(info, RtpInfo::kSourceAll, trigger);
                 result = kResultOk;
             }
         }

@@ -81,7 +81,7 @@ TEST_F(ZvAPIStressTest, RequestsThatStopAChannelDuringPurgesAndStopEndWithoutDea
     dropper.join();
     broadcaster.join();
     requester.join();
-    RtpManager::instance()->stopRtpInfo(channel, RtpManager::kAllSources, RtpManager::kTriggerManual);
+    RtpManager::instance()->stopRtpInfo(channel, RtpInfo::kSourceAll, RtpInfo::kTriggerManual);
     watchdog.disarm();
 
     EXPECT_GT(admitted.load(), 8);

@@ -206,9 +206,9 @@ TEST_F(ZvAPITest, NotificationsReachEveryClientInOrderWithConsecutiveIds)
               R"({"method":"StartRtp","result":0})");
     ASSERT_TRUE(receiver.waitForPackets(10, 10000));
     // Another caller (a window, "/api", the scheduler) stops it.
-    EXPECT_EQ(RtpManager::instance()->stopRtpInfo(channel, RtpManager::kAllSources, RtpManager::kTriggerManual), 0);
+    EXPECT_EQ(RtpManager::instance()->stopRtpInfo(channel, RtpInfo::kSourceAll, RtpInfo::kTriggerManual), 0);
     // The bell ends by itself.
-    EXPECT_EQ(RtpManager::instance()->startRtpInfo(bell, 32, RtpManager::kTriggerManual), 0);
+    EXPECT_EQ(RtpManager::instance()->startRtpInfo(bell, RtpInfo::kSourceBell, RtpInfo::kTriggerManual), 0);
 
     // What each client heard, as (id, method, rtpId); the reply to the request is not one.
     auto heard = [](const std::shared_ptr<FakeVexaClient>& client) {

@@ -361,7 +361,7 @@ TEST_F(RTPStreamAudioReaderTest, StartResetStopWhileAnotherThreadReads)
         if (i % 2 == 0)
             reader.reset();
         RDThread::msleep(random() % 10);
-        EXPECT_LT(timedStop(&reader), 0.5);
+        EXPECT_LT(timedStop(&reader), kPromptStop);
         EXPECT_TRUE(reader.isFinished());
     }
     EXPECT_EQ(consumer.finish(), 0);

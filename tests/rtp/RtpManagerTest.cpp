@@ -363,11 +363,11 @@ TEST_F(RtpManagerTest, QueueOnlyWhileRunning)
     RtpManagerTestManager local;
     RtpInfo info;
     info.id = 1;
-    EXPECT_EQ(local.queueStartRtpInfo(info, kPlaylist, 4), -1);
+    EXPECT_EQ(local.queueStartRtpInfo(info, kPlaylist, RtpInfo::kTriggerSip), -1);
     EXPECT_EQ(local.setSipPort(5070), -1);
     local.init();
     EXPECT_EQ(local.setSipPort(5070), 0);
     local.shutdown();
-    EXPECT_EQ(local.queueStopRtpInfo(info, kPlaylist, 4), -1);
+    EXPECT_EQ(local.queueStopRtpInfo(info, kPlaylist, RtpInfo::kTriggerSip), -1);
     EXPECT_EQ(local.startRtpInfo(info, kPlaylist, 1), -1); // no session after shutdown
 }

@@ -170,7 +170,7 @@ int RTPSipAudioReader::setAudioRecvPayload(const std::shared_ptr<SipPayload>& pa
     }
     if (!m_startQueued) {
         RtpManagerQueue* manager = m_queue.load();
-        if (manager && manager->queueStartRtpInfo(info, kSourceSip, kTriggerSip) == 0)
+        if (manager && manager->queueStartRtpInfo(info, RtpInfo::kSourceSip, RtpInfo::kTriggerSip) == 0)
             m_startQueued = true;
         else
             RDLOG("start of the call source on channel %d not queued", info.id);
@@ -186,7 +186,7 @@ void RTPSipAudioReader::resetAudioRecvPayload()
     if (ending && m_startQueued.exchange(false)) {
         const RtpInfo info = rtpInfo();
         RtpManagerQueue* manager = m_queue.load();
-        if (!manager || manager->queueStopRtpInfo(info, kSourceSip, kTriggerSip) < 0)
+        if (!manager || manager->queueStopRtpInfo(info, RtpInfo::kSourceSip, RtpInfo::kTriggerSip) < 0)
             RDLOG("stop of the call source on channel %d not queued", info.id);
     }
     {

@@ -14,21 +14,18 @@ class RtpManagerQueue;
 class SipPayload;
 struct AVCodecParameters;
 
-// The audio of an answered SIP call as a channel source (kind 64). It is the call's device, fed
-// by the call's RTP threads with every received payload, and the reader the channel session
-// polls for the payloads converted to the channel's codec. When the call's audio comes up it
-// asks the channel manager to start kind 64 on the channel, when the call ends to stop it, both
-// through the manager's queue (trigger 4), so no SIP thread waits for the manager's locks.
+// The audio of an answered SIP call as a channel source (RtpInfo::kSourceSip). It is the call's
+// device, fed by the call's RTP threads with every received payload, and the reader the channel
+// session polls for the payloads converted to the channel's codec. When the call's audio comes up
+// it asks the channel manager to start this source on the channel, when the call ends to stop it,
+// both through the manager's queue (RtpInfo::kTriggerSip), so no SIP thread waits for the
+// manager's locks.
 //
 // Threads: the SIP side calls the SipDevice operations with the call's device mutex held; the
 // session's send thread calls read and isFinished. The converter has a mutex of its own.
 class RTPSipAudioReader : public RTPAudioReader, public SipDevice
 {
 public:
-    // The manager's trigger of starts and stops made by a call.
-    static constexpr int kTriggerSip = 4;
-    static constexpr int kSourceSip = 64;
-
     RTPSipAudioReader();
     ~RTPSipAudioReader() override;
 

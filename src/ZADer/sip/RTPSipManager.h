@@ -12,7 +12,7 @@ class RtpManagerQueue;
 
 // The SIP agent of the channel engine: every channel record with its SIP switch on and an id of
 // 1 or more becomes a SIP account, every accepted incoming call on such an account is rung and
-// answered, and the call's audio plays on the channel (source kind 64) through the call's
+// answered, and the call's audio plays on the channel (RtpInfo::kSourceSip) through the call's
 // audio source. The channel manager owns the one instance, made by the factory the application
 // hands it, and reaches it as its RtpManagerSip.
 // A record added again while its old account is still listed waits until that account's

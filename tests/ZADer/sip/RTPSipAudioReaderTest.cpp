@@ -230,7 +230,7 @@ TEST(RTPSipAudioReaderTest, OpusCallOnAnMp3Channel)
     EXPECT_EQ(queue.kinds(), "S");
 }
 
-// Hanging up finishes the source and queues exactly one stop of kind 64 with trigger 4; a call
+// Hanging up finishes the source and queues exactly one stop of the SIP source by the SIP trigger; a call
 // whose audio never came up queues nothing; a payload reset while the call goes on (the caller
 // switched codec) keeps the source and queues neither a stop nor a second start.
 TEST(RTPSipAudioReaderTest, StartsAndStopsThroughTheQueue)
@@ -242,8 +242,8 @@ TEST(RTPSipAudioReaderTest, StartsAndStopsThroughTheQueue)
     ASSERT_EQ(queue.kinds(), "S");
     const auto start = queue.requests()[0];
     EXPECT_EQ(start.id, 7);
-    EXPECT_EQ(start.source, 64);
-    EXPECT_EQ(start.startedType, 4);
+    EXPECT_EQ(start.source, RtpInfo::kSourceSip);
+    EXPECT_EQ(start.startedType, RtpInfo::kTriggerSip);
     EXPECT_FALSE(reader->isFinished());
 
     reader->resetAudioRecvPayload();
@@ -263,8 +263,8 @@ TEST(RTPSipAudioReaderTest, StartsAndStopsThroughTheQueue)
     ASSERT_EQ(queue.kinds(), "SP");
     const auto stop = queue.requests()[1];
     EXPECT_EQ(stop.id, 7);
-    EXPECT_EQ(stop.source, 64);
-    EXPECT_EQ(stop.startedType, 4);
+    EXPECT_EQ(stop.source, RtpInfo::kSourceSip);
+    EXPECT_EQ(stop.startedType, RtpInfo::kTriggerSip);
     // Nothing comes out once the call is over.
     reader->writeAudio(frame.data(), int(frame.size()), 0);
     EXPECT_EQ(reader->read(), nullptr);

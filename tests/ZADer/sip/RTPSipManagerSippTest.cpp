@@ -128,7 +128,7 @@ protected:
 // The channel's account registers from its record; SIPp's uac_pcap calls it; the caller's PCMA
 // tone leaves the channel as PCMU RTP that ffmpeg decodes to the tone at the recording's level;
 // the hang-up stops the SIP source and, with no other source, the session ends. The action log
-// holds the start and stop of kind 64 with trigger 4.
+// holds the start and stop of the SIP source by the SIP trigger, stored as 64 and 4.
 TEST_F(RTPSipManagerSippTest, CallPlaysOnItsChannel)
 {
     SipSippRunner registrar("127.0.0.2");
