@@ -301,6 +301,12 @@ TEST_F(RtpInfoDialogTest, HttpApiStartFlipsTheRow)
                                                                      10000)
                                                         .exitCode == 0; },
                                        kWaitMs));
+    // The operator is renaming the channel as it starts.
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    form()->nameEdit()->setFocus();
+    form()->nameEdit()->selectAll();
+    QTest::keyClicks(form()->nameEdit(), QStringLiteral("Lobby"));
     const TestSupport::Result reply = TestSupport::run(
         QStringLiteral("curl"),
         {QStringLiteral("-s"), QStringLiteral("http://127.0.0.1:%1/api?action=start&id=%2").arg(m_httpPort).arg(info.id)},
@@ -312,6 +318,13 @@ TEST_F(RtpInfoDialogTest, HttpApiStartFlipsTheRow)
     EXPECT_TRUE(showsIcon(row(info.id)->sourceIcon(), ":/media_gray.png"));
     EXPECT_FALSE(rowRunning(other.id));
     EXPECT_TRUE(GuiTest::waitFor([&] { return form()->startButton()->text() == "Stop"; }, kWaitMs));
+    EXPECT_EQ(form()->nameEdit()->text(), "Lobby") << "the refresh left the typing";
+    QTest::keyClick(form()->nameEdit(), Qt::Key_Return);
+    RtpInfo stored;
+    manager->getRtpInfo(info.id, stored);
+    EXPECT_EQ(stored.name, "Lobby");
+    EXPECT_EQ(stored.startedSource, RtpInfo::kSourcePlaylist) << "stored while running";
+    EXPECT_EQ(row(info.id)->nameLabel()->text(), "Lobby");
     EXPECT_EQ(list()->rowCount(), rows) << "a refresh does not rebuild the list";
     EXPECT_TRUE(receiver.waitForPackets(10, kWaitMs));
     GuiTest::grabToPng(dialog.get(), QStringLiteral("RtpInfoDialog-running"));
