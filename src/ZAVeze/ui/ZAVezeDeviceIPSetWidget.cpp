@@ -15,61 +15,27 @@
 
 namespace {
 
-const QColor kFrameColor(102, 102, 102);
-const QColor kWhite(255, 255, 255);
-// Left-aligned and vertically centred.
-constexpr int kLabelAlignment = Qt::AlignLeft | Qt::AlignVCenter;
-constexpr int kRowHeight = 25;
-constexpr int kRowGap = 5;
-constexpr int kFieldWidth = 160;
-constexpr int kButtonMinWidth = 100;
-
 const char* const kFieldCaptions[] = {"IP Address", "Netmask", "Gateway", "DNS1", "DNS2"};
 const char* const kModeCaptions[] = {"DHCP", "Static"};
-
-int textWidth(const QWidget* widget, const QString& text)
-{
-    return QFontMetrics(widget->font()).horizontalAdvance(text);
-}
-
-void placeButton(QPushButton* button, int centreX, int y)
-{
-    const int width = qMax(kButtonMinWidth, textWidth(button, button->text()) + 20);
-    button->setGeometry(centreX - width / 2, y, width, kRowHeight);
-}
 
 } // namespace
 
 ZAVezeDeviceIPSetWidget::ZAVezeDeviceIPSetWidget(QWidget* parent)
-    : RDWidget(parent)
-    , m_frame(new RDWidget(this))
-    , m_title(new RDLabel(this))
-    , m_device(new RDLabel(this))
-    , m_modeLabel(new RDLabel(this))
+    : ZAVezeDeviceSectionWidget(parent)
+    , m_modeLabel(addLabel(kLeftLabelAlignment))
     , m_mode(new QComboBox(this))
-    , m_set(new QPushButton(this))
-    , m_setAll(new QPushButton(this))
 {
-    m_frame->setBorder(0, 2, kFrameColor);
-    for (RDWidget* white : {static_cast<RDWidget*>(this), static_cast<RDWidget*>(m_title),
-                            static_cast<RDWidget*>(m_device)})
-        white->setBackgroundColor(kWhite);
-    m_modeLabel->setAlignment(kLabelAlignment);
     for (const char* mode : kModeCaptions)
         m_mode->addItem(QString(), QString::fromLatin1(mode));
     for (int i = 0; i < FieldCount; ++i) {
-        auto* label = new RDLabel(this);
-        label->setAlignment(kLabelAlignment);
-        auto* field = new QLineEdit(this);
+        m_labels.append(addLabel(kLeftLabelAlignment));
+        QLineEdit* field = addField();
         const QRegExp address(QString::fromLatin1(ZAVezeDeviceTextWidget::kIpv4Expression));
         field->setValidator(new QRegExpValidator(address, field));
-        m_labels.append(label);
         m_fields.append(field);
     }
-    // The buttons are raised above the frame, which is created first and would otherwise
-    // take their clicks where they overlap its border.
-    m_set->raise();
-    m_setAll->raise();
+    m_set = addButton();
+    m_setAll = addButton();
     connect(m_mode, SIGNAL(currentIndexChanged(int)), this, SLOT(onModeIndexChanged(int)));
     retranslate();
     updateModeFields();
@@ -77,21 +43,19 @@ ZAVezeDeviceIPSetWidget::ZAVezeDeviceIPSetWidget(QWidget* parent)
 
 void ZAVezeDeviceIPSetWidget::retranslate()
 {
-    m_title->setText(RDLanguage::translate(QStringLiteral("Network Settings")));
-    m_modeLabel->setText(RDLanguage::translate(QStringLiteral("Mode")));
+    setTranslatedText(titleLabel(), "Network Settings");
+    setTranslatedText(m_modeLabel, "Mode");
     for (int i = 0; i < FieldCount; ++i)
-        m_labels[i]->setText(RDLanguage::translate(QString::fromLatin1(kFieldCaptions[i])));
+        setTranslatedText(m_labels[i], kFieldCaptions[i]);
     for (int i = 0; i < m_mode->count(); ++i)
         m_mode->setItemText(i, RDLanguage::translate(QString::fromLatin1(kModeCaptions[i])));
-    m_set->setText(RDLanguage::translate(QStringLiteral("Set")));
-    m_setAll->setText(RDLanguage::translate(QStringLiteral("Set All")));
+    setTranslatedText(m_set, "Set");
+    setTranslatedText(m_setAll, "Set All");
     relayout();
 }
 
 void ZAVezeDeviceIPSetWidget::setDevice(const ZAVezeDevice& device)
 {
-    m_device->setText(device.name());
-    m_device->setToolTip(device.name());
     {
         const QSignalBlocker blocker(m_mode);
         m_mode->setCurrentIndex(device.ipMode() == QLatin1String("Static") ? Static : Dhcp);
@@ -102,7 +66,7 @@ void ZAVezeDeviceIPSetWidget::setDevice(const ZAVezeDevice& device)
     m_fields[Gateway]->setText(device.gateway());
     m_fields[Dns1]->setText(device.dns1());
     m_fields[Dns2]->setText(device.dns2());
-    relayout();
+    ZAVezeDeviceSectionWidget::setDevice(device);
 }
 
 ZAVezeIpInfo ZAVezeDeviceIPSetWidget::ipInfo() const
@@ -160,10 +124,7 @@ void ZAVezeDeviceIPSetWidget::updateModeFields()
 
 int ZAVezeDeviceIPSetWidget::labelColumnWidth() const
 {
-    int widest = textWidth(m_modeLabel, m_modeLabel->text());
-    for (const RDLabel* label : m_labels)
-        widest = qMax(widest, textWidth(label, label->text()));
-    return widest;
+    return qMax(textWidth(m_modeLabel, m_modeLabel->text()), widestLabel(m_labels));
 }
 
 QSize ZAVezeDeviceIPSetWidget::sizeHint() const
@@ -172,37 +133,15 @@ QSize ZAVezeDeviceIPSetWidget::sizeHint() const
     return QSize(labelColumnWidth() + 210, 0);
 }
 
-void ZAVezeDeviceIPSetWidget::resizeEvent(QResizeEvent* event)
+void ZAVezeDeviceIPSetWidget::placeControls(int rowsTop)
 {
-    RDWidget::resizeEvent(event);
-    relayout();
-}
-
-void ZAVezeDeviceIPSetWidget::relayout()
-{
-    const int w = width();
-    const int h = height();
-    const QRect frame(10, 10, w - 20, h - 20);
-    m_frame->setGeometry(frame);
-    // The title sits across the frame's top border.
-    const int titleWidth = textWidth(m_title, m_title->text()) + 10;
-    m_title->setGeometry(frame.left() + 10, frame.top() - 10, titleWidth, 20);
-    const int deviceLeft = m_title->geometry().right() + 20;
-    const int deviceWidth = qMax(0, qMin(textWidth(m_device, m_device->text()) + 10,
-                                         frame.right() - m_title->geometry().right() - 40));
-    m_device->setGeometry(deviceLeft, frame.top() - 10, deviceWidth, 20);
-
-    const int labelLeft = frame.left() + 10;
+    const int labelLeft = frameRect().left() + 10;
     const int labelWidth = labelColumnWidth();
-    const int fieldLeft = labelLeft + labelWidth + 10;
-    int y = m_title->geometry().bottom() + 1 + kRowGap;
-    m_modeLabel->setGeometry(labelLeft, y, labelWidth, kRowHeight);
-    m_mode->setGeometry(fieldLeft, y, kFieldWidth, kRowHeight);
+    int y = rowsTop;
+    placeRow(m_modeLabel, m_mode, labelLeft, labelWidth, y);
     for (int i = 0; i < FieldCount; ++i) {
         y += kRowHeight + kRowGap;
-        m_labels[i]->setGeometry(labelLeft, y, labelWidth, kRowHeight);
-        m_fields[i]->setGeometry(fieldLeft, y, kFieldWidth, kRowHeight);
+        placeRow(m_labels[i], m_fields[i], labelLeft, labelWidth, y);
     }
-    placeButton(m_set, w / 4, h - 55);
-    placeButton(m_setAll, w * 3 / 4, h - 55);
+    placeButtonPair(m_set, m_setAll, height() - 55);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RDWidget.h"
+#include "ZAVezeDeviceSectionWidget.h"
 #include "ZAVezeIpInfo.h"
 
 #include <QVector>
@@ -13,16 +13,15 @@ class ZAVezeDevice;
 
 // The network section of the device settings panel: the address mode and the five address
 // fields of one device, with "Set" and "Set All" buttons that the panel connects.
-class ZAVezeDeviceIPSetWidget : public RDWidget
+class ZAVezeDeviceIPSetWidget : public ZAVezeDeviceSectionWidget
 {
     Q_OBJECT
 public:
     explicit ZAVezeDeviceIPSetWidget(QWidget* parent = nullptr);
 
-    // Sets every caption in the current language and lays the section out again.
-    void retranslate();
+    void retranslate() override;
     // Fills the section from a device record without emitting anything that would send.
-    void setDevice(const ZAVezeDevice& device);
+    void setDevice(const ZAVezeDevice& device) override;
     // mode is the untranslated item data of the mode list ("DHCP" or "Static"); the rest are
     // the field texts as typed.
     ZAVezeIpInfo ipInfo() const;
@@ -41,25 +40,20 @@ public:
     QLineEdit* dns2Field() const { return m_fields[Dns2]; }
     QPushButton* setButton() const { return m_set; }
     QPushButton* setAllButton() const { return m_setAll; }
-    RDLabel* deviceLabel() const { return m_device; }
 
 public slots:
     void onModeIndexChanged(int index);
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
+    void placeControls(int rowsTop) override;
 
 private:
     enum Field { Ip, Netmask, Gateway, Dns1, Dns2, FieldCount };
     enum Mode { Dhcp = 0, Static = 1 };
 
     void updateModeFields();
-    void relayout();
     int labelColumnWidth() const;
 
-    RDWidget* m_frame;
-    RDLabel* m_title;
-    RDLabel* m_device;
     RDLabel* m_modeLabel;
     QComboBox* m_mode;
     QVector<RDLabel*> m_labels;

@@ -1,5 +1,10 @@
 #include "DeviceFixtures.h"
 
+#include "TestSupport.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace DeviceFixtures {
@@ -45,6 +50,40 @@ QVector<ZAVezeDevice> devices(int count)
     for (int i = 1; i <= count; ++i)
         list.append(device(i));
     return list;
+}
+
+ZAVezeDevice fromJson(const QJsonObject& object)
+{
+    ZAVezeDevice d;
+    d.mac = QByteArray::fromHex(object.value("mac").toString().remove(':').toLatin1());
+    d.ip = QByteArray(4, 0);
+    const QStringList parts = object.value("ip").toString().split('.');
+    for (int i = 0; i < 4 && i < parts.size(); ++i)
+        d.ip[i] = char(parts[i].toInt());
+    d.info = object.value("info").toObject();
+    // Read as a device's "GetSipSettings" reply is, then cut to the lines the fixture has.
+    const QJsonArray lines = object.value("sip").toArray();
+    ZAVezeReply reply;
+    for (int i = 0; i < lines.size(); ++i)
+        reply.json.insert(QStringLiteral("sip%1").arg(i), lines[i]);
+    d.parseSipSettings(reply);
+    d.sip.resize(qMin(lines.size(), ZAVezeDevice::kSipLines));
+    for (const QJsonValue& value : object.value("rtp").toArray())
+        d.rtp.append(value.toString());
+    return d;
+}
+
+QJsonObject panelFixture(const QString& name)
+{
+    QFile file(TestSupport::sourceDir() + QStringLiteral("/tests/ZAVeze/ui/fixtures/panel-devices.json"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        ADD_FAILURE() << "cannot read " << file.fileName().toStdString();
+        return QJsonObject();
+    }
+    const QJsonObject all = QJsonDocument::fromJson(file.readAll()).object();
+    if (!all.contains(name))
+        ADD_FAILURE() << "no fixture " << name.toStdString();
+    return all.value(name).toObject();
 }
 
 } // namespace DeviceFixtures

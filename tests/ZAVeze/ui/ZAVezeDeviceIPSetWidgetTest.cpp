@@ -40,7 +40,7 @@ TEST(ZAVezeDeviceIPSetWidget, FillsFromTheRecordAndEnablesTheAddressesOnlyForSta
         ZAVezeDeviceIPSetWidget section;
         section.setDevice(deviceInMode(c.mode));
         EXPECT_EQ(section.modeList()->currentIndex(), c.index);
-        EXPECT_EQ(section.deviceLabel()->text(), DeviceFixtures::device(1).name());
+        EXPECT_EQ(section.deviceName(), DeviceFixtures::device(1).name());
         EXPECT_EQ(section.deviceLabel()->toolTip(), DeviceFixtures::device(1).name());
         EXPECT_EQ(section.ipField()->text(), "192.168.1.20");
         EXPECT_EQ(section.netmaskField()->text(), "255.255.255.0");
