@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -240,15 +241,25 @@ TEST_F(PanelTest, TheFirmwareDialogTakesAnExistingFileOfAnyName)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("firmware");
     file.close();
+    // The device's web interface is a listener on this machine that never answers: the upload
+    // has begun once it is reached, and the dialog is then closed.
+    QTcpServer web;
+    ASSERT_TRUE(web.listen(QHostAddress::LocalHost));
+    ZAVezeDevice device = table.devices()[0];
+    device.setIpAddress("127.0.0.1");
+    device.info.insert("httpPort", QString::number(web.serverPort()));
+    panel.setDevice(device);
     panel.firmwareSetWidget()->pathField()->setText(path);
-    // The device has no web interface to reach: the dialog only has to open and be closed.
     QString opened;
+    bool reached = false;
     GuiTest::onModal([&](QWidget* modal) {
         opened = QString::fromLatin1(modal->metaObject()->className());
+        reached = GuiTest::waitFor([&] { return web.hasPendingConnections(); }, 10000);
         modal->close();
     });
     panel.onSetUpgrade(false);
     EXPECT_EQ(opened, "ZAVezeDeviceFirmwareSetDialog");
+    EXPECT_TRUE(reached);
     EXPECT_TRUE(GuiTest::hook().boxTexts().isEmpty());
 }
 
