@@ -21,6 +21,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -508,6 +509,44 @@ TEST_F(PanelTest, ShownSectionsStandLeftToRightAtTheirOwnWidths)
                 << child->geometry().y() << " " << child->width() << "x" << child->height();
         }
     }
+}
+
+TEST_F(PanelTest, SectionWidthsFollowTheirWidestCaptions)
+{
+    const QFontMetrics metrics(panel.nameSetWidget()->titleLabel()->font());
+    auto widest = [&](std::initializer_list<const char*> texts) {
+        int width = 0;
+        for (const char* text : texts)
+            width = qMax(width, metrics.horizontalAdvance(QString::fromLatin1(text)));
+        return width;
+    };
+    const QFontMetrics buttonMetrics(panel.firmwareSetWidget()->selectButton()->font());
+    const int select = buttonMetrics.horizontalAdvance(QStringLiteral("Select")) + 20;
+    const struct
+    {
+        ZAVezeDeviceSectionWidget* section;
+        int width;
+    } cases[] = {
+        {panel.nameSetWidget(), widest({"Device Name"}) + 210},
+        {panel.ipSetWidget(), widest({"Mode", "IP Address", "Netmask", "Gateway", "DNS1", "DNS2"}) + 210},
+        {panel.sipSetWidget(),
+         2 * widest({"SIP Account", "Username", "Auth ID", "Password", "Display Name", "Server Host", "Server Port",
+                     "Expire Time", "Outbound Proxy", "Proxy Server", "Proxy Port"})
+             + 440},
+        {panel.rtpSetWidget(), 2 * widest({"RTP10"}) + 440},
+        {panel.firmwareSetWidget(), widest({"Firmware File"}) + select + 390},
+        {panel.volumeSetWidget(), qMax(250, widest({"Microphone Volume", "Speaker Volume", "Amp Auto OFF"}) + 210)},
+        {panel.systemSetWidget(), widest({"Username", "Password"}) + 210},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section->metaObject()->className());
+        EXPECT_EQ(c.section->sizeHint().width(), c.width);
+    }
+    // Name and network side by side: 10 px from the left, 10 px between.
+    panel.showNameSetWidget();
+    EXPECT_EQ(panel.nameSetWidget()->x(), 10);
+    EXPECT_EQ(panel.ipSetWidget()->x(), 10 + cases[0].width + 10);
+    EXPECT_EQ(panel.ipSetWidget()->height(), panel.height() - 20);
 }
 
 TEST(ZAVezeDeviceSetWidget, ALanguageSwitchReTextsEverySection)
