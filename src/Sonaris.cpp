@@ -559,6 +559,10 @@ void Sonaris::onRequest(RDHttpStreamServer* server, RDHttpConnection* connection
 
 void Sonaris::onImportBegin()
 {
+    // The channels of the old file, so that the schedules of those the import drops can go.
+    m_channelsBeforeImport.clear();
+    if (RtpManager* manager = RtpManager::instance())
+        m_channelsBeforeImport = manager->getRtpInfos();
     if (m_db && m_db->isOpen())
         m_db->close();
 }
@@ -567,4 +571,22 @@ void Sonaris::onImportEnd()
 {
     if (m_db)
         m_db->open(QLatin1String(kConnectionName));
+    RtpManager* manager = RtpManager::instance();
+    if (!manager)
+        return;
+    // What the channel engine holds of the old file follows the new one: every schedule, and
+    // every SIP account on the stored SIP port.
+    const QVector<RtpInfo> channels = manager->getRtpInfos();
+    for (RtpInfo old : m_channelsBeforeImport) {
+        const bool kept = std::any_of(channels.begin(), channels.end(),
+                                      [&](const RtpInfo& info) { return info.id == old.id; });
+        if (!kept) {
+            old.schedule.status = 0;
+            manager->reloadSchedule(old);
+        }
+    }
+    for (const RtpInfo& info : channels)
+        manager->reloadSchedule(info);
+    manager->setSipPort(sipPort());
+    m_channelsBeforeImport.clear();
 }

@@ -4,11 +4,13 @@
 #include "RDSingleInstance.h"
 #include "RDSystemNetwork.h"
 #include "RtpEngineHost.h"
+#include "RtpInfo.h"
 #include "RtpManagerObserver.h"
 #include "VexaServerObserver.h"
 #include "ZvDBObserver.h"
 
 #include <QDate>
+#include <QVector>
 #include <QObject>
 #include <QString>
 
@@ -157,7 +159,8 @@ public:
     // RDHttpStreamServerObserver: "/api" (a connection thread of the HTTP server).
     void onRequest(RDHttpStreamServer* server, RDHttpConnection* connection, RDHttpBaseRequest* request) override;
 
-    // ZvDBObserver: the import replaces the database file under the object's connection.
+    // ZvDBObserver: the import replaces the database file under the object's connection; the
+    // channel engine's schedules and SIP accounts then follow the new file.
     void onImportBegin() override;
     void onImportEnd() override;
 
@@ -210,6 +213,8 @@ private:
     int m_authEnable = 0;
     std::string m_authUsername;
     std::string m_authDigest;
+    // The stored channels while an import replaces the file (GUI thread).
+    QVector<RtpInfo> m_channelsBeforeImport;
     // True while everything a request needs exists (the channel manager and ZvAPI): requests
     // that arrive outside that window are dropped.
     std::atomic<bool> m_serving{false};
