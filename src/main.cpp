@@ -1,3 +1,4 @@
+#include "HomeDialog.h"
 #include "QuitOnSignal.h"
 #include "RDMessageBox.h"
 #include "Sonaris.h"
@@ -5,7 +6,6 @@
 
 #include <QApplication>
 #include <QFont>
-#include <QLabel>
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,16 +48,6 @@ bool isOffscreen()
     return platform && std::string(platform) == "offscreen";
 }
 
-// Stands in for the main window until it exists.
-std::unique_ptr<QWidget> makeMainWindow()
-{
-    auto window = std::make_unique<QLabel>(QStringLiteral("Quorvel Sonaris %1").arg(QLatin1String(Sonaris::kVersion)));
-    window->setWindowTitle(QLatin1String(Sonaris::kApplicationName));
-    window->setAlignment(Qt::AlignCenter);
-    window->resize(640, 400);
-    return window;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -84,7 +74,8 @@ int main(int argc, char** argv)
     font.setFamily(QStringLiteral("Arial"));
     QApplication::setFont(font);
 
-    std::unique_ptr<QWidget> window = makeMainWindow();
+    // The main window goes before the shutdown, and the channel editor with it.
+    auto window = std::make_unique<HomeDialog>();
     window->show();
     const int result = app->exec();
 
