@@ -196,13 +196,15 @@ std::string& trim(std::string& text)
     return text;
 }
 
-std::string urlDecode(const std::string& text)
+namespace {
+
+std::string decodeEscapes(const std::string& text, bool plusIsSpace)
 {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '+') {
+        if (c == '+' && plusIsSpace) {
             out.push_back(' ');
         } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
                    hexValue(text[i + 2]) >= 0) {
@@ -213,4 +215,16 @@ std::string urlDecode(const std::string& text)
         }
     }
     return out;
+}
+
+} // namespace
+
+std::string percentDecode(const std::string& text)
+{
+    return decodeEscapes(text, false);
+}
+
+std::string urlDecode(const std::string& text)
+{
+    return decodeEscapes(text, true);
 }

@@ -44,6 +44,8 @@ int toInt(const std::string& text, int defaultValue);
 std::wstring utf8ToWide(const std::string& utf8);
 // Removes ' ', '\r' and '\n' from both ends in place (tabs stay); returns the same text.
 std::string& trim(std::string& text);
-// '+' becomes ' ' and '%' with two hex digits becomes that byte; a '%' not followed by two hex
-// digits is copied as it is. Never reads past the input.
+// '%' with two hex digits becomes that byte; a '%' not followed by two hex digits is copied as it
+// is. Never reads past the input.
+std::string percentDecode(const std::string& text);
+// percentDecode, and '+' becomes ' ' (a form or query value).
 std::string urlDecode(const std::string& text);

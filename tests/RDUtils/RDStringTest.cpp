@@ -27,8 +27,13 @@ TEST(RDString, UrlDecodeTable)
         {"plain", "plain"},
         {"100%", "100%"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(urlDecode(c.in), c.out) << c.in;
+        // A SIP user part keeps its '+' (a phone number); the escapes decode the same.
+        if (c.in.find('+') == std::string::npos)
+            EXPECT_EQ(percentDecode(c.in), c.out) << c.in;
+    }
+    EXPECT_EQ(percentDecode("+49%2030"), "+49 30");
 }
 
 TEST(RDString, UrlDecodeStaysWithinItsInput)

@@ -1,5 +1,7 @@
 #include "SipText.h"
 
+#include "RDString.h"
+
 #include <cstring>
 #include <strings.h>
 
@@ -42,38 +44,9 @@ std::string SipText::escapeUser(const std::string& text)
     return out;
 }
 
-namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
-
 std::string SipText::unescape(const std::string& text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            const int high = hexValue(text[i + 1]);
-            const int low = hexValue(text[i + 2]);
-            if (high >= 0 && low >= 0) {
-                out.push_back(static_cast<char>(high * 16 + low));
-                i += 2;
-                continue;
-            }
-        }
-        out.push_back(text[i]);
-    }
-    return out;
+    return percentDecode(text);
 }
 
 std::string SipText::quote(const std::string& text)
