@@ -256,7 +256,7 @@ TEST_P(RTPFilesAudioReaderSeekTest, SeekLandsWhereAsked)
     reader.seek(0.55);
     const Takens after = RTPReaderDrain::run(
         &reader, 5,
-        [this](const Takens& t) {
+        [](const Takens& t) {
             const size_t first = firstAfter(t, 1);
             return first < t.size() && RTPReaderDrain::duration(t, first) >= 0.5;
         },
@@ -320,7 +320,7 @@ TEST_F(RTPFilesAudioReaderTest, JumpLandsWhereAskedAndIgnoresIndexesOutsideTheLi
     reader.jump(2);
     const Takens after = RTPReaderDrain::run(
         &reader, 5,
-        [this](const Takens& t) {
+        [](const Takens& t) {
             const size_t first = firstAfter(t, 1);
             return first < t.size() && RTPReaderDrain::duration(t, first) >= 0.5;
         },

@@ -38,7 +38,7 @@ TEST_F(SipStackUasTest, InviteGetsTryingWithTagAndEvent)
     ASSERT_NE(event->response, nullptr);
     EXPECT_EQ(event->response->status_code, 100);
     osip_generic_param_t* tag = nullptr;
-    ASSERT_EQ(osip_to_get_tag(event->response->to, &tag), 0);
+    ASSERT_EQ(osip_generic_param_get_byname(&event->response->to->gen_params, const_cast<char*>("tag"), &tag), 0);
     EXPECT_EQ(dialog.toTag, tag->gvalue);
     osip_via_t* via = static_cast<osip_via_t*>(osip_list_get(&event->request->vias, 0));
     osip_generic_param_t* rport = nullptr;
