@@ -64,8 +64,7 @@ class SonarisProcessTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(TestSupport::haveCommand(QStringLiteral("sqlite3")));
-        ASSERT_TRUE(TestSupport::haveCommand(QStringLiteral("curl")));
+        SONARIS_REQUIRE_COMMANDS("sqlite3", "curl");
     }
 
     // Seeds free ports and starts the run; the HTTP port it listens on.
@@ -275,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, SonarisSignalTest, ::testing::Values(SIGTERM, 
 // HTTP stream plays it in ffmpeg, and "/api" stop ends both.
 TEST_F(SonarisProcessTest, ChannelStartedByApiSendsRtpAndStream)
 {
-    ASSERT_TRUE(TestSupport::haveCommand(QStringLiteral("ffmpeg")));
+    SONARIS_REQUIRE_COMMANDS("ffmpeg");
     SonarisRun run;
     ASSERT_TRUE(run.isValid());
     AppRtpReceiver receiver;
