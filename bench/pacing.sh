@@ -3,23 +3,27 @@
 #
 #   bench/pacing.sh [BUILD_DIR]
 #
-# For every channel count in CHANNELS (default "1 64") it plays a 44.1 kHz stereo MP3 tone as
+# For every channel count in CHANNELS (default "1 64 256") it plays a 44.1 kHz stereo MP3 tone as
 # G.711 (PCMU, 20 ms packets) to 127.0.0.1 for SECONDS_RUN (default 60) seconds, first with
 # sonaris-bench-send, then with one gst-launch-1.0 pipeline of as many branches
-# (decodebin ! ... ! rtppcmupay ! udpsink sync=true), and prints for each run the packet count,
-# the p50/p99/max lateness of every packet against its RTP timestamp, the drift per minute and
-# the sender's CPU per channel (user + system time over run time, in % of one core; for ours
-# also split into the send threads' and the source reader threads' share); then the ratios of
-# ours to GStreamer's. EXTRA="--pacing nanosleep", "--pacing 1ms" or "--delay 0" passes options to the
+# (decodebin ! ... ! rtppcmupay ! udpsink sync=true), and prints for each run the machine's load
+# average when it began, the packet count, how many streams arrived, the p50/p99/max lateness of
+# every packet against its RTP timestamp (the receiver takes the kernel's receive time of each
+# datagram, SO_TIMESTAMPNS, so its own wake-ups do not count), the drift per minute and the
+# sender's CPU per channel (user + system time over run time, in % of one core; for ours also
+# split into the send threads' and the source reader threads' share); then the ratios of ours to
+# GStreamer's. PIN="0" (a taskset CPU list) runs both senders on those cores only; the receiver
+# is not pinned. EXTRA="--pacing nanosleep", "--pacing 1ms" or "--delay 0" passes options to the
 # driver for comparison runs; GST=0 leaves GStreamer out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build="${1:-build}"
-channels_list="${CHANNELS:-1 64}"
+channels_list="${CHANNELS:-1 64 256}"
 seconds="${SECONDS_RUN:-60}"
 port="${PORT:-42000}"
 extra="${EXTRA:-}"
+pin="${PIN:-}"
 driver="$build/bench/send/sonaris-bench-send"
 receiver="$build/bench/send/sonaris-bench-recv"
 for tool in "$driver" "$receiver"; do
@@ -65,8 +69,10 @@ sample_threads() {
 # run LABEL CHANNELS COMMAND...: receives while COMMAND sends; prints the receiver's figures
 # and the CPU per channel; leaves "lateness p99" and "cpu" in LAST_P99 / LAST_CPU.
 run() {
-  local label="$1" count="$2"
+  local label="$1" count="$2" load
   shift 2
+  [[ -z "$pin" ]] || set -- taskset -c "$pin" "$@"
+  read -r load _ </proc/loadavg
   "$receiver" --port "$port" --channels "$count" --seconds "$((seconds + 4))" --clock 8000 --skip 1 \
     --label "$label" >"$work/recv.txt" &
   local recv_pid=$!
@@ -89,10 +95,10 @@ run() {
   read -r real user sys <"$work/time.txt"
   local cpu
   cpu=$(awk -v u="$user" -v s="$sys" -v r="$real" -v n="$count" 'BEGIN { printf "%.3f", (u + s) / r / n * 100 }')
-  read -r _ _ packets _ p50 _ p99 _ max _ drift <"$work/recv.txt"
+  read -r _ _ packets _ p50 _ p99 _ max _ drift _ streams <"$work/recv.txt"
   read -r send_cpu read_cpu <"$work/threads.txt"
-  printf "%-10s %4d  %8d  %7.3f %7.3f %7.3f  %8.3f  %8s  %7s %7s\n" "$label" "$count" "$packets" "$p50" "$p99" \
-    "$max" "$drift" "$cpu" "$send_cpu" "$read_cpu"
+  printf "%-10s %4d  %5s  %8d %7s  %7.3f %7.3f %8.3f  %8.3f  %8s  %7s %7s\n" "$label" "$count" "$load" "$packets" \
+    "$streams/$count" "$p50" "$p99" "$max" "$drift" "$cpu" "$send_cpu" "$read_cpu"
   LAST_P99="$p99"
   LAST_CPU="$cpu"
 }
@@ -107,8 +113,9 @@ gst_pipeline() {
   echo "$pipeline"
 }
 
-printf "%-10s %4s  %8s  %7s %7s %7s  %8s  %8s  %7s %7s\n" sender ch packets "p50 ms" "p99 ms" "max ms" \
-  "drift/min" "cpu %/ch" "send" "readers"
+[[ -z "$pin" ]] || echo "senders pinned to cpu $pin"
+printf "%-10s %4s  %5s  %8s %7s  %7s %7s %8s  %8s  %8s  %7s %7s\n" sender ch load packets streams "p50 ms" "p99 ms" \
+  "max ms" "drift/min" "cpu %/ch" "send" "readers"
 for count in $channels_list; do
   # shellcheck disable=SC2086
   run sonaris "$count" "$driver" --file "$tone" --codec 0 --to "127.0.0.1:$port" --channels "$count" \

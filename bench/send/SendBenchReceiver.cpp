@@ -1,7 +1,7 @@
 // sonaris-bench-recv: the far end of a pacing run. Binds N even ports from --port on 127.0.0.1,
 // records every RTP packet's kernel arrival time and RTP timestamp, and at the end prints one
 // line of figures over all channels:
-//   <label> packets <n> p50 <ms> p99 <ms> max <ms> drift <ms/min>
+//   <label> packets <n> p50 <ms> p99 <ms> max <ms> drift <ms/min> streams <channels that arrived>
 // Lateness is each packet's arrival against its RTP timestamp (timestamp / clock), measured from
 // the earliest packet of its channel; the first --skip seconds of every channel are left out.
 // Drift is the largest slope, over the channels, of that offset against time.
@@ -137,10 +137,12 @@ int main(int argc, char** argv)
     std::vector<double> lateness;
     double drift = 0;
     size_t packets = 0;
+    int streams = 0;
     for (const auto& channel : samples) {
         packets += channel.size();
         if (channel.empty())
             continue;
+        ++streams;
         // Offsets of arrival against the unwrapped RTP time, after the first skip seconds.
         std::vector<std::pair<double, double>> offsets;
         int64_t unwrapped = 0;
@@ -179,8 +181,8 @@ int main(int argc, char** argv)
     const double p50 = percentile(sorted, 0.5) * 1e3;
     const double p99 = percentile(sorted, 0.99) * 1e3;
     const double max = lateness.empty() ? 0 : *std::max_element(lateness.begin(), lateness.end()) * 1e3;
-    std::printf("%s packets %zu p50 %.3f p99 %.3f max %.3f drift %.3f\n", label.c_str(), packets, p50, p99, max,
-                drift * 60e3);
+    std::printf("%s packets %zu p50 %.3f p99 %.3f max %.3f drift %.3f streams %d\n", label.c_str(), packets, p50, p99,
+                max, drift * 60e3, streams);
     for (const pollfd& p : fds)
         close(p.fd);
     return 0;

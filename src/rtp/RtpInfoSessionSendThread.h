@@ -25,6 +25,8 @@ public:
     static constexpr double kSlice = 0.002;
     // How far behind the first packet a channel's timetable starts (see RtpInfoSessionSchedule).
     static constexpr double kScheduleDelay = 0.003;
+    // The send thread's timer slack: the least the kernel takes (0 would mean its default).
+    static constexpr unsigned long kTimerSlackNs = 1;
 
     // Takes the RTP session over (it may be null).
     RtpInfoSessionSendThread(RtpInfoSession* session, RtpLayerSession* rtp, int payloadType, int clockRate);
