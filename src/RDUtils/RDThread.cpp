@@ -6,9 +6,17 @@
 #include <QDateTime>
 #include <QThread>
 
+#include <algorithm>
 #include <cassert>
-#include <chrono>
+#include <cerrno>
+#include <climits>
+#include <cmath>
 #include <ctime>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+static_assert(sizeof(std::atomic<int>) == sizeof(int), "the stop flag is waited on as a plain int");
 
 RDThread::RDThread() : m_private(new RDThreadPrivate(this)) {}
 
@@ -29,7 +37,7 @@ void RDThread::setName(const char* name)
 
 bool RDThread::start()
 {
-    m_stop.store(false, std::memory_order_relaxed);
+    m_stop.store(0, std::memory_order_relaxed);
     if (m_private->isRunning())
         return true;
     const QByteArray name = m_private->name().toUtf8();
@@ -44,9 +52,9 @@ bool RDThread::start()
 
 void RDThread::stop()
 {
-    m_stop.store(true, std::memory_order_relaxed);
-    std::lock_guard<std::mutex> lock(m_sleepMutex);
-    m_sleepCondition.notify_all();
+    // Raised before the wake, so a sleeper either sees it or is woken by the call.
+    m_stop.store(1, std::memory_order_release);
+    syscall(SYS_futex, reinterpret_cast<int*>(&m_stop), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
 }
 
 bool RDThread::isRunning() const
@@ -63,20 +71,27 @@ void RDThread::sleepUntilStop(int ms)
 {
     if (ms <= 0 || isStop())
         return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    std::unique_lock<std::mutex> lock(m_sleepMutex);
-    m_sleepCondition.wait_until(lock, deadline, [this] { return isStop(); });
+    waitForStop(monotonicTime() + ms / 1000.0);
 }
 
 bool RDThread::sleepUntilDeadline(double due)
 {
-    // steady_clock is CLOCK_MONOTONIC, the clock of monotonicTime().
-    const auto deadline = std::chrono::steady_clock::time_point(
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(due)));
-    std::unique_lock<std::mutex> lock(m_sleepMutex);
+    return waitForStop(due);
+}
+
+bool RDThread::waitForStop(double due)
+{
+    // A deadline that is no number or not above 0 has passed; one beyond any uptime is never.
+    if (!(due > 0.0))
+        return !isStop();
+    const timespec deadline = toTimespec(std::min(due, 1e12));
+    // FUTEX_WAIT_BITSET takes an absolute time on CLOCK_MONOTONIC, the clock of monotonicTime();
+    // it returns at once when the flag is no longer 0.
     while (!isStop()) {
-        if (m_sleepCondition.wait_until(lock, deadline) == std::cv_status::timeout)
-            return !isStop();
+        if (syscall(SYS_futex, reinterpret_cast<int*>(&m_stop), FUTEX_WAIT_BITSET_PRIVATE, 0, &deadline, nullptr,
+                    FUTEX_BITSET_MATCH_ANY) != 0 &&
+            errno != EINTR && errno != EAGAIN)
+            return !isStop(); // the deadline passed
     }
     return false;
 }
@@ -96,6 +111,18 @@ double RDThread::monotonicTime()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+timespec RDThread::toTimespec(double seconds)
+{
+    timespec ts;
+    ts.tv_sec = time_t(std::floor(seconds));
+    ts.tv_nsec = long((seconds - double(ts.tv_sec)) * 1e9);
+    if (ts.tv_nsec >= 1000000000L) {
+        ts.tv_sec += 1;
+        ts.tv_nsec -= 1000000000L;
+    }
+    return ts;
 }
 
 double RDThread::tickTime()

@@ -1,8 +1,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <ctime>
 
 class RDThreadPrivate;
 
@@ -25,7 +24,7 @@ public:
     // Raises the stop flag and returns at once. Overrides that must release a blocking call call
     // this first.
     virtual void stop();
-    bool isStop() const { return m_stop.load(std::memory_order_relaxed); }
+    bool isStop() const { return m_stop.load(std::memory_order_relaxed) != 0; }
     bool isRunning() const;
     bool wait();
 
@@ -42,6 +41,8 @@ public:
     static double tickTime();
     // Monotonic seconds to the nanosecond, for pacing and RTP timing.
     static double monotonicTime();
+    // Seconds (not negative) as a timespec, for the clock calls that take one.
+    static timespec toTimespec(double seconds);
 
 protected:
     virtual void run() = 0;
@@ -49,8 +50,12 @@ protected:
 private:
     friend class RDThreadPrivate;
 
+    // Waits on the stop flag until the monotonic deadline (seconds); true when it passed
+    // without a stop.
+    bool waitForStop(double due);
+
     RDThreadPrivate* m_private;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_sleepMutex;
-    std::condition_variable m_sleepCondition;
+    // The stop flag, 1 once raised; the sleeps wait on it directly (a futex), so a wake-up costs
+    // a single system call and no lock.
+    std::atomic<int> m_stop{0};
 };

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <ctime>
 #include <sys/prctl.h>
 
@@ -15,21 +14,9 @@ std::atomic<double> RtpInfoSessionSendThread::s_scheduleDelay{kScheduleDelay};
 
 namespace {
 
-timespec toTimespec(double seconds)
-{
-    timespec ts;
-    ts.tv_sec = time_t(std::floor(seconds));
-    ts.tv_nsec = long((seconds - double(ts.tv_sec)) * 1e9);
-    if (ts.tv_nsec >= 1000000000L) {
-        ts.tv_sec += 1;
-        ts.tv_nsec -= 1000000000L;
-    }
-    return ts;
-}
-
 void sleepFor(double seconds)
 {
-    timespec ts = toTimespec(seconds);
+    timespec ts = RDThread::toTimespec(seconds);
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
@@ -75,7 +62,7 @@ void RtpInfoSessionSendThread::sleepUntil(double due)
         return;
     }
     const double now = RDThread::monotonicTime();
-    const timespec deadline = toTimespec(std::min(due, now + kSlice));
+    const timespec deadline = RDThread::toTimespec(std::min(due, now + kSlice));
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 }
