@@ -48,29 +48,38 @@ void RTPFilesAudioReader::seek(double fraction)
 {
     if (!std::isfinite(fraction))
         return;
-    RDThreadLocker::Guard guard(m_lock);
-    m_seekRequest = true;
-    m_seekFraction = std::min(1.0, std::max(0.0, fraction));
+    {
+        RDThreadLocker::Guard guard(m_lock);
+        m_seekRequest = true;
+        m_seekFraction = std::min(1.0, std::max(0.0, fraction));
+    }
+    wake();
 }
 
 void RTPFilesAudioReader::jump(int index)
 {
-    RDThreadLocker::Guard guard(m_lock);
-    if (index < 0 || index >= m_playlist.size()) {
-        RDLOG("jump to %d ignored: the playlist has %d items", index, int(m_playlist.size()));
-        return;
+    {
+        RDThreadLocker::Guard guard(m_lock);
+        if (index < 0 || index >= m_playlist.size()) {
+            RDLOG("jump to %d ignored: the playlist has %d items", index, int(m_playlist.size()));
+            return;
+        }
+        m_jumpRequest = true;
+        m_jumpIndex = index;
     }
-    m_jumpRequest = true;
-    m_jumpIndex = index;
+    wake();
 }
 
 void RTPFilesAudioReader::reset()
 {
-    RDThreadLocker::Guard guard(m_lock);
-    if (m_playlist.isEmpty())
-        return;
-    m_jumpRequest = true;
-    m_jumpIndex = 0;
+    {
+        RDThreadLocker::Guard guard(m_lock);
+        if (m_playlist.isEmpty())
+            return;
+        m_jumpRequest = true;
+        m_jumpIndex = 0;
+    }
+    wake();
 }
 
 bool RTPFilesAudioReader::start()
@@ -86,16 +95,65 @@ bool RTPFilesAudioReader::start()
     }
     m_repeatsLeft = m_repeatCount;
     m_barren = 0;
+    m_queuedPosition = 0.0;
     _restartRun();
     m_pending.clear();
+    _clearQueued();
     return startThread("PlaylistReader", [this](RDThread* thread) { _run(thread); });
+}
+
+void RTPFilesAudioReader::stop()
+{
+    RTPThreadedAudioReader::stop();
+    _clearQueued();
 }
 
 RTPAudioPacket* RTPFilesAudioReader::read()
 {
     if (!isRunning())
         return nullptr;
-    return m_queue.pop();
+    const double now = RDThread::tickTime();
+    Queued taken;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        if (m_queued.empty() || m_queued.front().release > now)
+            return nullptr;
+        taken = m_queued.front();
+        m_queued.pop_front();
+    }
+    RDThreadLocker::Guard guard(m_lock);
+    if (taken.generation == m_generation)
+        m_position = taken.position;
+    return taken.packet;
+}
+
+void RTPFilesAudioReader::_clearQueued()
+{
+    std::deque<Queued> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        dropped.swap(m_queued);
+    }
+    for (const Queued& q : dropped)
+        delete q.packet;
+}
+
+int RTPFilesAudioReader::_queuedCount() const
+{
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    return int(m_queued.size());
+}
+
+int RTPFilesAudioReader::_releasedCount(double now) const
+{
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    int count = 0;
+    for (const Queued& q : m_queued) {
+        if (q.release > now)
+            break;
+        ++count;
+    }
+    return count;
 }
 
 void RTPFilesAudioReader::_restartRun()
@@ -115,7 +173,9 @@ bool RTPFilesAudioReader::_openItem(int index, RDThread* thread)
         m_index = index;
         m_position = 0.0;
         m_duration = 0.0;
+        ++m_generation;
     }
+    m_queuedPosition = 0.0;
     qDebug().noquote() << "open file" << path;
     m_itemPackets = 0;
     const int ret = m_input.open(path, m_payloadType.load(), [thread] { return thread->isStop(); });
@@ -184,15 +244,17 @@ bool RTPFilesAudioReader::_seek(double fraction)
         RDLOG("seek to %.3f failed: %s", target, RTPMediaInput::errorText(ret).toUtf8().constData());
         return false;
     }
-    m_queue.clear();
+    _clearQueued();
     m_pending.clear();
     _restartRun();
     int index;
     {
         RDThreadLocker::Guard guard(m_lock);
         m_position = target;
+        ++m_generation;
         index = m_index;
     }
+    m_queuedPosition = target;
     if (m_observer)
         m_observer->onItemOpened(this, index);
     return true;
@@ -207,34 +269,54 @@ void RTPFilesAudioReader::_takeConverted(RTPAudioPacket* packet)
 
 void RTPFilesAudioReader::_queuePacket(RTPAudioPacket* packet, double now)
 {
+    // The first packet of a run is released at once and starts its clock.
+    const double release = m_runStart > 0.0 ? _nextRelease() : now;
     if (packet->duration > 0.0) {
         m_runDuration += packet->duration;
-        RDThreadLocker::Guard guard(m_lock);
-        m_position += packet->duration;
+        m_queuedPosition += packet->duration;
     }
     if (m_runStart <= 0.0)
         m_runStart = now;
-    m_queue.push(packet);
+    // Only this thread changes the generation.
+    const Queued queued{packet, release, m_queuedPosition, m_generation};
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    m_queued.push_back(queued);
 }
+
+namespace {
+
+// The clock (tickTime) counts whole milliseconds: a nap of whole milliseconds from a reading
+// of it ends when it reads at least `until`.
+double napUntil(double now, double until)
+{
+    return std::ceil((until - now) * 1000.0) / 1000.0;
+}
+
+} // namespace
 
 bool RTPFilesAudioReader::_waitForDue(double now, RDThread* thread)
 {
-    const double nextQueueTime = m_runStart + m_runDuration - kLeadSeconds;
-    if (m_runStart <= 0.0 || now >= nextQueueTime)
+    if (m_runStart <= 0.0 || now >= _nextRelease())
         return false;
-    // Sleep until the next packet is due rather than polling: a channel wakes about 50 times a
-    // second instead of 1000. Requests wait at most one packet time. The packet is queued a
-    // little ahead, so a late wake-up does not make the send loop wait.
-    const double ms = std::ceil((nextQueueTime - now) * 1000.0);
-    thread->sleepUntilStop(int(std::min(std::max(ms, 1.0), double(kMaxWaitMs))));
+    nap(thread, napUntil(now, _nextRelease()));
     return true;
 }
 
-bool RTPFilesAudioReader::_waitForRoom(RDThread* thread)
+bool RTPFilesAudioReader::_waitForAhead(double now, RDThread* thread)
 {
-    if (m_queue.count() <= kQueueCap)
+    if (m_runStart <= 0.0 || _nextRelease() - now < kAheadSeconds)
         return false;
-    thread->sleepUntilStop(kFullQueueWaitMs);
+    // One wake-up converts a few tenths of a second: a channel's reader wakes about 5 times a
+    // second rather than once for every packet.
+    nap(thread, napUntil(now, _nextRelease() - kRefillSeconds));
+    return true;
+}
+
+bool RTPFilesAudioReader::_waitForRoom(double now, RDThread* thread)
+{
+    if (_releasedCount(now) <= kQueueCap)
+        return false;
+    nap(thread, kFullQueueWaitMs / 1000.0);
     return true;
 }
 
@@ -263,7 +345,7 @@ bool RTPFilesAudioReader::_takeRequest(RDThread* thread)
     }
     if (!jumpRequest)
         return false;
-    m_queue.clear();
+    _clearQueued();
     m_pending.clear();
     _restartRun();
     _closeItem();
@@ -323,13 +405,14 @@ void RTPFilesAudioReader::_run(RDThread* thread)
     }
     m_reading = true;
     m_ended = 0;
-    // The thread paces itself: each packet is queued when it is due (a little ahead), and the
-    // thread sleeps in between, so a seek or jump waits at most one packet time. One demuxed
-    // packet may convert to many (a WAV block holds half a second): they wait in m_pending and
-    // are queued one at a time, so a request never waits behind them.
+    // The thread converts ahead and stamps each packet with its release time (see the class);
+    // a seek or jump wakes it and drops what was not handed out yet. One demuxed packet may
+    // convert to many (a WAV block holds half a second): they wait in m_pending and are stamped
+    // while the release times stay within kAheadSeconds. An item ends, and the next opens, when
+    // its run's clock reaches the end of its last packet, as if every packet had been waited for.
     while (!thread->isStop()) {
         const double now = RDThread::tickTime();
-        if (_waitForDue(now, thread) || _waitForRoom(thread) || _takeRequest(thread))
+        if (_takeRequest(thread) || _waitForRoom(now, thread) || _waitForAhead(now, thread))
             continue;
         if (RTPAudioPacket* packet = m_pending.pop()) {
             _queuePacket(packet, now);
@@ -339,11 +422,18 @@ void RTPFilesAudioReader::_run(RDThread* thread)
             break;
         if (m_ended == 0)
             _readItem();
-        else
+        else if (!_waitForDue(now, thread))
             _endItem(thread);
     }
-    while (!thread->isStop() && m_queue.count() > 0)
-        thread->sleepUntilStop(kFullQueueWaitMs);
+    // The reader finishes once its last packet's time has come and it was handed out.
+    while (!thread->isStop()) {
+        const double now = RDThread::tickTime();
+        if (_waitForDue(now, thread))
+            continue;
+        if (_queuedCount() == 0)
+            break;
+        nap(thread, kFullQueueWaitMs / 1000.0);
+    }
     m_pending.clear();
     _closeItem();
     m_finished = true;

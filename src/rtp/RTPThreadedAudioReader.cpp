@@ -3,6 +3,8 @@
 #include "RDFunctionThread.h"
 #include "RTPAudioPacket.h"
 
+#include <chrono>
+
 RTPThreadedAudioReader::~RTPThreadedAudioReader()
 {
     stop();
@@ -28,7 +30,11 @@ void RTPThreadedAudioReader::prepareStart()
 
 bool RTPThreadedAudioReader::startThread(const char* name, std::function<void(RDThread*)> body)
 {
-    m_thread = new RDFunctionThread(name, std::move(body));
+    {
+        std::lock_guard<std::mutex> lock(m_napMutex);
+        m_woken = false;
+    }
+    m_thread = new RDFunctionThread(name, std::move(body), [this] { wake(); });
     m_running = true;
     if (m_thread->start())
         return true;
@@ -37,6 +43,22 @@ bool RTPThreadedAudioReader::startThread(const char* name, std::function<void(RD
     m_running = false;
     m_finished = true;
     return false;
+}
+
+void RTPThreadedAudioReader::nap(RDThread* thread, double seconds)
+{
+    std::unique_lock<std::mutex> lock(m_napMutex);
+    if (seconds > 0.0 && !m_woken && !thread->isStop())
+        m_napCondition.wait_for(lock, std::chrono::duration<double>(seconds),
+                                [this, thread] { return m_woken || thread->isStop(); });
+    m_woken = false;
+}
+
+void RTPThreadedAudioReader::wake()
+{
+    std::lock_guard<std::mutex> lock(m_napMutex);
+    m_woken = true;
+    m_napCondition.notify_all();
 }
 
 void RTPThreadedAudioReader::resetPacing()

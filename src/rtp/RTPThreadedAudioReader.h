@@ -4,7 +4,9 @@
 #include "RTPAudioReader.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 class RDThread;
 
@@ -27,10 +29,14 @@ public:
     int payloadType() override { return m_payloadType.load(); }
 
 protected:
-    // Waits of the reader threads: with a full queue there are several packet times of audio
-    // ahead, and a paced reader never sleeps past the next packet's due time.
+    // The wait of a reader thread whose queue is full: it holds several packet times of audio.
     static constexpr int kFullQueueWaitMs = 10;
-    static constexpr int kMaxWaitMs = 20;
+
+    // Sleeps up to seconds on the reader's thread, returning early on stop or wake(); a wake()
+    // that came while the thread was awake ends its next nap at once.
+    void nap(RDThread* thread, double seconds);
+    // Ends the reader thread's nap (or its next one); from any thread.
+    void wake();
 
     // Stops a running thread and empties the queue; the caller then resets its own state.
     void prepareStart();
@@ -61,4 +67,7 @@ private:
     std::atomic<double> m_firstRead{-1.0};
     std::atomic<double> m_handedOut{0.0};
     RDThread* m_thread = nullptr;
+    std::mutex m_napMutex;
+    std::condition_variable m_napCondition;
+    bool m_woken = false;
 };

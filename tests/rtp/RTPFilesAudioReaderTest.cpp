@@ -148,6 +148,34 @@ TEST_F(RTPFilesAudioReaderTest, RepeatCountEndsAtTheRightMediaTime)
     EXPECT_TRUE(reader.isFinished());
 }
 
+// The thread converts tenths of a second ahead (and a WAV block gives half a second of packets
+// at once), yet hands no packet out before its time: each comes no earlier than the durations
+// before it have passed since the first, less the lead. A reader that handed out what it had
+// converted would be up to kAheadSeconds early.
+TEST_F(RTPFilesAudioReaderTest, ConvertsAheadYetHandsEveryPacketOutOnTime)
+{
+    const QString a = RTPReaderFixtures::tone(dir, "a", 440, 0.6, Kind::MulawWav);
+    const QString b = RTPReaderFixtures::tone(dir, "b", 880, 0.4, Kind::Mp3);
+    ASSERT_FALSE(a.isEmpty() || b.isEmpty());
+    RTPFilesAudioReader reader;
+    prepare(&reader, {a, b}, 0);
+    ASSERT_TRUE(reader.start());
+    bool timedOut = false;
+    const Takens taken = RTPReaderDrain::run(&reader, 10, {}, &events, &timedOut);
+    ASSERT_FALSE(timedOut);
+    EXPECT_EQ(events.trace(), QStringLiteral("O0 E0 O1 E1"));
+    ASSERT_GT(taken.size(), 40u);
+    // Both ways of reading a packet's time count whole milliseconds; the first packet may have
+    // been taken a little after its run began on a loaded machine.
+    const double tolerance = 0.03;
+    double handedOut = 0;
+    for (const auto& t : taken) {
+        EXPECT_GE(t.time, taken.front().time + handedOut - RTPFilesAudioReader::kLeadSeconds - tolerance)
+            << "after " << handedOut << " s";
+        handedOut += t.packet->duration;
+    }
+}
+
 TEST_F(RTPFilesAudioReaderTest, MissingItemStaysAndPlaysOnceItIsThere)
 {
     const QString a = RTPReaderFixtures::tone(dir, "a", 440, 0.3, Kind::MulawWav);
