@@ -5,6 +5,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 RTPMediaReader::RTPMediaReader(const char* threadName, int queueCap) : m_threadName(threadName), m_queueCap(queueCap)
 {
 }
@@ -19,21 +21,31 @@ bool RTPMediaReader::start()
     prepareStart();
     resetPacing();
     m_resetRequest = false;
+    m_limitSeen = false;
     m_openedOnce = false;
+    m_lastDuration = 0.0;
     return startThread(m_threadName, [this](RDThread* thread) { _run(thread); });
 }
 
 RTPAudioPacket* RTPMediaReader::read()
 {
-    if (!isRunning() || limitReached())
+    if (!isRunning())
         return nullptr;
+    if (limitReached()) {
+        // The thread may be sleeping on a full queue; it ends as soon as it sees the limit.
+        if (!m_limitSeen.exchange(true))
+            wake();
+        return nullptr;
+    }
     return pacedPop();
 }
 
 void RTPMediaReader::reset()
 {
-    if (isRunning())
-        m_resetRequest = true;
+    if (!isRunning())
+        return;
+    m_resetRequest = true;
+    wake();
 }
 
 void RTPMediaReader::waitToRetry(RDThread* thread, int ms)
@@ -56,6 +68,14 @@ bool RTPMediaReader::_open(RDThread* thread)
     return ret == 0;
 }
 
+void RTPMediaReader::_waitForRoom(RDThread* thread)
+{
+    // read() hands packets out in real time: the queue is down to half its cap after about
+    // this long.
+    const int over = m_queue.count() - m_queueCap / 2;
+    nap(thread, std::max(kFullQueueWaitMs / 1000.0, over * m_lastDuration));
+}
+
 void RTPMediaReader::_drain(RDThread* thread)
 {
     while (!thread->isStop() && m_queue.count() > 0) {
@@ -71,6 +91,7 @@ void RTPMediaReader::_run(RDThread* thread)
 {
     const RTPMediaInput::Sink sink = [this](RTPAudioPacket* packet) {
         ++m_passPackets;
+        m_lastDuration = packet->duration;
         m_queue.push(packet);
     };
     begin();
@@ -85,8 +106,7 @@ void RTPMediaReader::_run(RDThread* thread)
         if (m_resetRequest.exchange(false))
             closeInput();
         if (m_queue.count() > m_queueCap) {
-            // Over the cap the queue holds several packet times of audio: no need to poll.
-            thread->sleepUntilStop(kFullQueueWaitMs);
+            _waitForRoom(thread);
             continue;
         }
         if (!m_input.isOpen() && !_open(thread)) {

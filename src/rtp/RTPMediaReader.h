@@ -11,7 +11,9 @@ class RDThread;
 
 // The core of the readers that play one file or URL through RTPMediaInput (the bell's file, the
 // stream URL): a thread that opens it, converts it to the channel's payload type and queues a
-// few packets ahead, and read(), which hands them out no faster than real time. What differs
+// few packets ahead, and read(), which hands them out no faster than real time. Once the queue
+// is over its cap the thread sleeps until read() has taken it down to half, and then fills it
+// in one go, rather than waking for every packet. What differs
 // between the readers, what to open, what to do when an open fails or a pass ends, a time
 // limit and what to report, are the hooks below, all called on the reader's thread (limitReached
 // also on the reading one).
@@ -22,7 +24,7 @@ class RTPMediaReader : public RTPThreadedAudioReader
 {
 public:
     // threadName names the reader's thread; the thread reads ahead while the queue holds at most
-    // queueCap packets.
+    // queueCap packets, and after a sleep from queueCap / 2 on.
     RTPMediaReader(const char* threadName, int queueCap);
     ~RTPMediaReader() override;
 
@@ -30,7 +32,8 @@ public:
     // could be made.
     bool start() override;
     // The next packet once the durations handed out so far have passed on the clock since the
-    // first packet; null otherwise (see pacedPop), and null once limitReached.
+    // first packet; null otherwise (see pacedPop), and null once limitReached (which wakes the
+    // thread to end).
     RTPAudioPacket* read() override;
     // Asks the thread to close the media and open it again at once, from its beginning.
     void reset() override;
@@ -81,6 +84,8 @@ private:
     // The reader thread's body and its steps.
     void _run(RDThread* thread);
     bool _open(RDThread* thread);
+    // Sleeps while read() takes the queue down to half its cap.
+    void _waitForRoom(RDThread* thread);
     void _drain(RDThread* thread);
 
     const char* m_threadName;
@@ -89,5 +94,8 @@ private:
     RTPMediaInput m_input;
     int m_passPackets = 0;
     bool m_openedOnce = false;
+    // The duration of the packet queued last (thread-only), to time the sleeps by.
+    double m_lastDuration = 0.0;
     std::atomic<bool> m_resetRequest{false};
+    std::atomic<bool> m_limitSeen{false};
 };
