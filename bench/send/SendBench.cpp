@@ -1,9 +1,9 @@
-// sonaris-bench-send: plays N channels from one audio file, as playlists of one item, with a
-// given codec to ADDR:PORT, ADDR:PORT+2, ... for S seconds, then exits. It prints nothing but
+// sonaris-bench-send: plays N channels from one audio file, as playlists of one item (or as
+// bells, --source 32), with a given codec to ADDR:PORT, ADDR:PORT+2, ... for S seconds, then exits. It prints nothing but
 // errors; bench/pacing.sh receives and measures what it sends.
 //
 //   sonaris-bench-send --file F --codec 0..5 --to ADDR:PORT --channels N --seconds S
-//                      [--pacing wait|nanosleep|1ms] [--delay MS]
+//                      [--pacing wait|nanosleep|1ms] [--delay MS] [--source 1|32]
 //
 // --pacing and --delay change how every send loop waits, for comparison runs.
 
@@ -34,7 +34,7 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
 int usage()
 {
     std::fprintf(stderr, "usage: sonaris-bench-send --file F --codec 0..5 --to ADDR:PORT --channels N --seconds S "
-                         "[--pacing wait|nanosleep|1ms] [--delay MS]\n");
+                         "[--pacing wait|nanosleep|1ms] [--delay MS] [--source 1|32]\n");
     return 2;
 }
 
@@ -43,7 +43,7 @@ int usage()
 int main(int argc, char** argv)
 {
     QString file, to;
-    int codec = 0, channels = 1;
+    int codec = 0, channels = 1, source = RtpInfo::kSourcePlaylist;
     double seconds = 10;
     for (int i = 1; i + 1 < argc; i += 2) {
         const QString key = QString::fromLocal8Bit(argv[i]);
@@ -66,6 +66,10 @@ int main(int argc, char** argv)
             else if (value == "1ms")
                 RtpInfoSessionSendThread::setPacing(RtpInfoSessionSendThread::kPacingMillisecond);
             else
+                return usage();
+        } else if (key == "--source") {
+            source = value.toInt();
+            if (source != RtpInfo::kSourcePlaylist && source != RtpInfo::kSourceBell)
                 return usage();
         } else if (key == "--delay") {
             RtpInfoSessionSendThread::setScheduleDelay(value.toDouble() / 1000.0);
@@ -92,11 +96,13 @@ int main(int argc, char** argv)
         info.name = QStringLiteral("bench %1").arg(i + 1);
         info.address = QStringLiteral("%1:%2").arg(address[0]).arg(port + 2 * i);
         info.codec = codec;
-        info.source = 1;
+        info.source = source;
         info.playlist = {file};
+        info.bellPath = file;
+        info.bellLoopType = RtpInfo::kBellOnce;
         auto session = std::make_unique<RtpInfoSession>();
         session->setRtpInfo(info);
-        if (session->startSource(RtpInfo::kSourcePlaylist, RtpInfo::kTriggerManual) < 0) {
+        if (session->startSource(source, RtpInfo::kTriggerManual) < 0) {
             std::fprintf(stderr, "sonaris-bench-send: channel %d did not start\n", i + 1);
             return 1;
         }
