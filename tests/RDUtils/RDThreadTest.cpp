@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -119,18 +120,20 @@ TEST(RDThread, DeadlineSleepEndsAtTheDeadlineOrAtOnceOnStop)
     EXPECT_GE(late.load(), 0.0);
     EXPECT_LT(late.load(), 0.2);
 
-    // Stopped: false at once, a deadline long in the future notwithstanding; a deadline already
-    // past returns true without waiting.
+    // Stopped: false at once, a deadline that never comes notwithstanding; a deadline already
+    // past, or one that is no number, returns true without waiting.
     std::atomic<bool> sleeping{false};
     std::atomic<int> stopCalls{0};
     std::atomic<bool> result{true};
     std::atomic<bool> pastResult{false};
+    std::atomic<bool> nanResult{false};
     RDFunctionThread stopped(
         "DeadlineTest",
         [&](RDThread* self) {
             pastResult = self->sleepUntilDeadline(RDThread::monotonicTime() - 1.0);
+            nanResult = self->sleepUntilDeadline(std::nan(""));
             sleeping = true;
-            result = self->sleepUntilDeadline(RDThread::monotonicTime() + 60.0);
+            result = self->sleepUntilDeadline(std::numeric_limits<double>::infinity());
         },
         [&] { ++stopCalls; });
     ASSERT_TRUE(stopped.start());
@@ -141,6 +144,7 @@ TEST(RDThread, DeadlineSleepEndsAtTheDeadlineOrAtOnceOnStop)
     stopped.wait();
     EXPECT_LT(TestSupport::msSince(t0), 5.0 * 5);
     EXPECT_TRUE(pastResult.load());
+    EXPECT_TRUE(nanResult.load());
     EXPECT_FALSE(result.load());
     EXPECT_EQ(stopCalls.load(), 1);
 }
