@@ -5,10 +5,12 @@
 #include <poll.h>
 #include <strings.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -28,6 +30,10 @@ SipTestPeer::SipTestPeer(const char* ip, int port) : m_ip(ip)
     socklen_t length = sizeof(address);
     getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length);
     m_port = ntohs(address.sin_port);
+    // The kernel stamps each datagram as it arrives, so an arrival time does not move when the
+    // test thread waits for a core on a loaded machine.
+    const int on = 1;
+    setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof(on));
 }
 
 SipTestPeer::~SipTestPeer()
@@ -53,10 +59,30 @@ SipTestPeer::Datagram SipTestPeer::receive(int timeoutMs)
     if (m_fd < 0 || poll(&fd, 1, timeoutMs) <= 0)
         return datagram;
     char buffer[65536];
-    const ssize_t length = recv(m_fd, buffer, sizeof(buffer), 0);
+    iovec part{buffer, sizeof(buffer)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    const ssize_t length = recvmsg(m_fd, &message, 0);
     if (length > 0) {
         datagram.text.assign(buffer, static_cast<size_t>(length));
         datagram.atMs = nowMs();
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                // The kernel's stamp is wall-clock time: how long ago it was, on the monotonic clock.
+                timespec stamp{};
+                std::memcpy(&stamp, CMSG_DATA(c), sizeof(stamp));
+                timespec wall{};
+                clock_gettime(CLOCK_REALTIME, &wall);
+                const int64_t agoMs = (int64_t(wall.tv_sec) - stamp.tv_sec) * 1000 +
+                                      (int64_t(wall.tv_nsec) - stamp.tv_nsec) / 1000000;
+                if (agoMs > 0 && agoMs < datagram.atMs)
+                    datagram.atMs -= agoMs;
+            }
+        }
     }
     return datagram;
 }
