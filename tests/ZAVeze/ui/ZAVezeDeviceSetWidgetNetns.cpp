@@ -3,14 +3,13 @@
 // shows the change, and the devices themselves report it to the next search.
 
 #include "GuiTest.h"
-#include "RDSystemNetwork.h"
 #include "RDVolumeSlider.h"
+#include "SimDeviceTool.h"
 #include "TestDeviceSim.h"
 #include "ZAVeze.h"
 #include "ZAVezeDeviceCheckWidget.h"
 #include "ZAVezeDeviceItemWidget.h"
 #include "ZAVezeDeviceRtpSetWidget.h"
-#include "ZAVezeDeviceSearchDialog.h"
 #include "ZAVezeDeviceSetWidget.h"
 #include "ZAVezeDeviceTableWidget.h"
 #include "ZAVezeDeviceVolumeSetWidget.h"
@@ -25,14 +24,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QVector<ZAVezeDevice> search(ZAVeze& tool)
-{
-    ZAVezeDeviceSearchDialog dialog;
-    EXPECT_TRUE(dialog.startSearch(&tool, 1.0));
-    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
-    return dialog.devices();
-}
 
 QString cellText(const ZAVezeDeviceTableWidget& table, int row, int column)
 {
@@ -58,12 +49,8 @@ TEST(ZAVezeDeviceSetWidgetNetns, SetAllVolumeAndRtpReachBothDevices)
         GTEST_SKIP() << reason.toStdString();
     ASSERT_TRUE(TestDeviceSim::reset());
     ZAVeze tool;
-    for (const RDSystemNetwork& network : RDSystemNetwork::networks())
-        if (network.name() == TestDeviceSim::interfaceName())
-            tool.setNetwork(network);
-    tool.start();
-    ASSERT_TRUE(GuiTest::waitFor([&] { return tool.isOpen(); }));
-    const QVector<ZAVezeDevice> found = search(tool);
+    ASSERT_TRUE(SimDeviceTool::open(tool));
+    const QVector<ZAVezeDevice> found = SimDeviceTool::search(tool);
     ASSERT_EQ(settings(found), (QStringList{"Hall speaker 40,70 1 239.255.0.1:8000,239.255.0.2:8002,239.255.0.3:8004",
                                             "Yard horn 10,90 0 239.255.0.9:9000"}));
 
@@ -118,7 +105,7 @@ TEST(ZAVezeDeviceSetWidgetNetns, SetAllVolumeAndRtpReachBothDevices)
     QStringList expected{"Hall speaker 25,65 1 239.255.7.1:7000,239.255.7.6:7010",
                          "Yard horn 25,65 1 239.255.7.1:7000,239.255.7.6:7010"};
     QStringList last;
-    EXPECT_TRUE(GuiTest::waitFor([&] { return (last = settings(search(tool))) == expected; }, 15000))
+    EXPECT_TRUE(GuiTest::waitFor([&] { return (last = settings(SimDeviceTool::search(tool))) == expected; }, 15000))
         << last.join(" | ").toStdString();
     tool.stop();
 }

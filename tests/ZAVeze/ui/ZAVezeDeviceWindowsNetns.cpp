@@ -3,11 +3,10 @@
 // the table's cells, and the rows show both changes.
 
 #include "GuiTest.h"
-#include "RDSystemNetwork.h"
+#include "SimDeviceTool.h"
 #include "TestDeviceSim.h"
 #include "ZAVeze.h"
 #include "ZAVezeDeviceLineEdit.h"
-#include "ZAVezeDeviceSearchDialog.h"
 #include "ZAVezeDeviceTableWidget.h"
 #include "ZAVezeDeviceTextWidget.h"
 
@@ -25,14 +24,6 @@ QStringList names(const QVector<ZAVezeDevice>& devices)
     for (const ZAVezeDevice& d : devices)
         list << d.name() + "@" + d.ipAddress();
     return list;
-}
-
-QVector<ZAVezeDevice> search(ZAVeze& tool)
-{
-    ZAVezeDeviceSearchDialog dialog;
-    EXPECT_TRUE(dialog.startSearch(&tool, 1.0));
-    EXPECT_EQ(dialog.exec(), QDialog::Accepted);
-    return dialog.devices();
 }
 
 void editCell(ZAVezeDeviceTableWidget& table, int row, int column, const QString& text)
@@ -62,13 +53,9 @@ TEST(ZAVezeDeviceWindows, SearchRenameAndStaticAddressShowInTheTable)
         GTEST_SKIP() << reason.toStdString();
     ASSERT_TRUE(TestDeviceSim::reset());
     ZAVeze tool;
-    for (const RDSystemNetwork& network : RDSystemNetwork::networks())
-        if (network.name() == TestDeviceSim::interfaceName())
-            tool.setNetwork(network);
-    tool.start();
-    ASSERT_TRUE(GuiTest::waitFor([&] { return tool.isOpen(); }));
+    ASSERT_TRUE(SimDeviceTool::open(tool));
 
-    const QVector<ZAVezeDevice> found = search(tool);
+    const QVector<ZAVezeDevice> found = SimDeviceTool::search(tool);
     ASSERT_EQ(names(found), (QStringList{"Hall speaker@192.0.2.10", "Yard horn@192.0.2.11"}));
 
     ZAVezeDeviceTableWidget table;
@@ -91,7 +78,7 @@ TEST(ZAVezeDeviceWindows, SearchRenameAndStaticAddressShowInTheTable)
 
     // The devices themselves took the changes: a new search lists them so.
     ASSERT_TRUE(GuiTest::waitFor(
-        [&] { return names(search(tool)).contains("Yard horn@192.0.2.50"); }, 15000));
-    EXPECT_TRUE(names(search(tool)).contains("Lobby@192.0.2.10"));
+        [&] { return names(SimDeviceTool::search(tool)).contains("Yard horn@192.0.2.50"); }, 15000));
+    EXPECT_TRUE(names(SimDeviceTool::search(tool)).contains("Lobby@192.0.2.10"));
     tool.stop();
 }
