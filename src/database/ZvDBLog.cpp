@@ -32,7 +32,16 @@ void bindFilter(QSqlQuery& query, const QString& rtpAddress, const QString& star
 ZvDBLog::ZvDBLog(bool open)
 {
     if (open)
-        VDB::open(QString());
+        this->open(QString());
+}
+
+bool ZvDBLog::open(const QString& connectionName)
+{
+    if (!VDB::open(connectionName))
+        return false;
+    // Only a speed-up: without it the queries give the same rows.
+    VDBHelper::execSql(m_db, QStringLiteral("pragma cache_size=-%1").arg(kReadCacheKiB));
+    return true;
 }
 
 ZvDBLog::~ZvDBLog()

@@ -1,4 +1,5 @@
 #include "DbFixture.h"
+#include "VDBHelper.h"
 #include "ZvDBLog.h"
 
 #include <QDir>
@@ -182,6 +183,46 @@ TEST_F(ZvDBLogTest, HundredThousandRowsPageDeepWithAFilter)
     EXPECT_EQ(window.first().id, 10050);
     EXPECT_EQ(window.last().id, 10001);
     EXPECT_EQ(log.getLogsCount("", "2024-01-01 02:46:41", "2024-01-02 01:00:00"), 80000);
+
+    // This connection now holds the whole log in its cache: rows that another writer adds or
+    // changes afterwards, at the end and in the middle of the file, are seen by the next query.
+    sqlite(file("zvlog.db"),
+           "insert into alog(rtpAddress, dateTime) values('10.0.0.1:5004', '2024-01-02 12:00:00');"
+           "update alog set rtpAddress = '10.0.0.3:5004', dateTime = '2023-12-31 23:59:59' "
+           "where id = 50001");
+    EXPECT_EQ(log.getLogsCount("", "", ""), 100001);
+    EXPECT_EQ(log.getLogsCount("10.0.0.1:5004", "", ""), 95000);
+    EXPECT_EQ(ids(log.getLogs(0, 2, "10.0.0.1:5004", "", "")), (QVector<int>{100001, 99999}));
+    EXPECT_EQ(ids(log.getLogs(0, 50, "10.0.0.3:5004", "", "2024-01-01 00:00:00")), QVector<int>{50001});
+    EXPECT_EQ(log.getLogsCount("", "2024-01-01 02:46:41", "2024-01-02 01:00:00"), 79999);
+}
+
+TEST_F(ZvDBLogTest, AnExistingLogIsReadWithoutAByteOfItChanging)
+{
+    // A log as an earlier run left it, written by another program: opening it, checking its
+    // version, counting and paging it leave the file as it was.
+    const QString log = file("zvlog.db");
+    ASSERT_TRUE(QDir().mkpath(folder()));
+    sqlite(log, QString::fromLatin1(ZvDBLog::kCreateTable) + VDBHelper::kCreateVersionTable +
+                    ";insert into vdb_version(name, version) values('TABLE', '1.0.1');"
+                    "with recursive n(i) as (select 1 union all select i + 1 from n where i < 3000) "
+                    "insert into alog(volume, rtpId, rtpAddress, action, source, type, codec, dateTime) "
+                    "select 50, 1, '10.0.0.' || (1 + i % 3) || ':5004', i % 2, 1, 1, 3, "
+                    "datetime('2024-01-01 00:00:00', '+' || i || ' minutes') from n");
+    const QByteArray before = digest(log);
+    ASSERT_FALSE(before.isEmpty());
+    {
+        ZvDBLog reader;
+        EXPECT_FALSE(reader.checkUpgrade());
+        EXPECT_EQ(reader.getLogsCount("", "", ""), 3000);
+        EXPECT_EQ(reader.getLogsCount("10.0.0.2:5004", "2024-01-01 00:00:00", "2024-01-01 23:59:59"),
+                  480);
+        EXPECT_EQ(ids(reader.getLogs(2990, 50, "", "", "")),
+                  (QVector<int>{10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
+        EXPECT_EQ(ids(reader.getLogs(0, 3, "10.0.0.2:5004", "", "2024-01-01 01:00:00")),
+                  (QVector<int>{58, 55, 52}));
+    }
+    EXPECT_EQ(digest(log), before);
 }
 
 TEST_F(ZvDBLogTest, MissingTableFailsWithALoggedStatement)
