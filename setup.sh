@@ -17,6 +17,7 @@ packages=(
   ffmpeg sox sqlite3 curl openssl iproute2 procps psmisc util-linux python3
   zbar-tools fonts-liberation2 python3-websockets chromium
   tshark sip-tester pulseaudio pulseaudio-utils
+  xvfb xdotool
   # benchmarks
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 )

@@ -128,12 +128,16 @@ TEST_F(HomeDialogTest, AutoScanStartsTheSearch)
 {
     create();
     bool searched = false;
-    GuiTest::onModal([&](QWidget* modal) {
-        searched = true;
-        static_cast<QDialog*>(modal)->reject();
-    });
+    // Generous: building the window and starting the search take seconds on a loaded machine
+    // under the sanitizers.
+    GuiTest::onModal(
+        [&](QWidget* modal) {
+            searched = true;
+            static_cast<QDialog*>(modal)->reject();
+        },
+        30000);
     HomeDialog home(10);
-    EXPECT_TRUE(GuiTest::waitFor([&] { return searched; }, 10000));
+    EXPECT_TRUE(GuiTest::waitFor([&] { return searched; }, 30000));
 }
 
 // "RTP Multicast" makes the editor once and then brings the same one forward, centred.
