@@ -4,7 +4,9 @@
 //   <label> packets <n> p50 <ms> p99 <ms> max <ms> drift <ms/min> streams <channels that arrived>
 // Lateness is each packet's arrival against its RTP timestamp (timestamp / clock), measured from
 // the earliest packet of its channel; the first --skip seconds of every channel are left out.
-// Drift is the largest slope, over the channels, of that offset against time.
+// Drift is the largest slope, over the channels, of that offset against time (from the medians
+// of the run's first and last fifth). It reads its sockets every 10 ms rather than on every
+// arrival: the kernel's stamps are what is measured.
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -28,6 +30,8 @@ struct Sample
     double arrival;
     uint32_t timestamp;
 };
+
+constexpr double kBatch = 0.01;
 
 double wallNow()
 {
@@ -99,8 +103,13 @@ int main(int argc, char** argv)
 
     std::vector<std::vector<Sample>> samples(static_cast<size_t>(channels));
     const double end = wallNow() + seconds;
+    // The kernel stamps each datagram as it arrives, so the receiver need not be woken for every
+    // one: it takes what has come every kBatch. A receiver waiting in poll would be woken by each
+    // sendto, and that wake-up would be charged to the sender under test.
+    const timespec batch{0, long(kBatch * 1e9)};
     while (wallNow() < end) {
-        if (poll(fds.data(), fds.size(), 50) <= 0)
+        nanosleep(&batch, nullptr);
+        if (poll(fds.data(), fds.size(), 0) <= 0)
             continue;
         for (size_t c = 0; c < fds.size(); ++c) {
             if (!(fds[c].revents & POLLIN))
@@ -160,20 +169,25 @@ int main(int argc, char** argv)
             least = std::min(least, o.second);
         for (const auto& o : offsets)
             lateness.push_back(o.second - least);
-        // Least-squares slope of the offset over time.
-        double mx = 0, my = 0;
-        for (const auto& o : offsets) {
-            mx += o.first;
-            my += o.second;
+        // Slope of the offset between the first and the last fifth of the run, each taken at its
+        // median: a schedule that drifts moves the whole fifth, while a few packets held up by a
+        // busy machine (which a least-squares fit follows) do not.
+        const size_t fifth = offsets.size() / 5;
+        if (fifth < 1)
+            continue;
+        auto median = [](std::vector<double> values) {
+            std::nth_element(values.begin(), values.begin() + long(values.size() / 2), values.end());
+            return values[values.size() / 2];
+        };
+        std::vector<double> firstTimes, firstOffsets, lastTimes, lastOffsets;
+        for (size_t i = 0; i < fifth; ++i) {
+            firstTimes.push_back(offsets[i].first);
+            firstOffsets.push_back(offsets[i].second);
+            lastTimes.push_back(offsets[offsets.size() - fifth + i].first);
+            lastOffsets.push_back(offsets[offsets.size() - fifth + i].second);
         }
-        mx /= double(offsets.size());
-        my /= double(offsets.size());
-        double sxy = 0, sxx = 0;
-        for (const auto& o : offsets) {
-            sxy += (o.first - mx) * (o.second - my);
-            sxx += (o.first - mx) * (o.first - mx);
-        }
-        const double slope = sxx > 0 ? sxy / sxx : 0;
+        const double span = median(lastTimes) - median(firstTimes);
+        const double slope = span > 0 ? (median(lastOffsets) - median(firstOffsets)) / span : 0;
         if (std::fabs(slope) > std::fabs(drift))
             drift = slope;
     }
