@@ -9,12 +9,14 @@
 # (decodebin ! ... ! rtppcmupay ! udpsink sync=true), and prints for each run the machine's load
 # average when it began, the packet count, how many streams arrived, the p50/p99/max lateness of
 # every packet against its RTP timestamp (the receiver takes the kernel's receive time of each
-# datagram, SO_TIMESTAMPNS, so its own wake-ups do not count), the drift per minute and the
-# sender's CPU per channel (user + system time over run time, in % of one core; for ours also
-# split into the send threads' and the source reader threads' share); then the ratios of ours to
-# GStreamer's. PIN="0" (a taskset CPU list) runs both senders on those cores only; the receiver
-# is not pinned. EXTRA="--pacing nanosleep", "--pacing 1ms" or "--delay 0" passes options to the
-# driver for comparison runs; GST=0 leaves GStreamer out.
+# datagram, SO_TIMESTAMPNS, so its own wake-ups do not count; it reads its sockets every 10 ms,
+# so no sendto has to wake it), the drift per minute (between the medians of the run's first and
+# last fifth) and the sender's CPU per channel (user + system time over run time, in % of one
+# core; for ours also split into the send threads' and the source reader threads' share); then
+# the ratios of ours to GStreamer's. PIN="0" (a taskset CPU list) runs both senders on those cores only; the receiver
+# is not pinned. EXTRA="--pacing nanosleep", "--pacing 1ms", "--delay 0" or "--realtime on"
+# (send threads at real-time priority while they send, where granted) passes options to the driver for comparison runs;
+# GST=0 leaves GStreamer out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
