@@ -13,10 +13,9 @@
 # so no sendto has to wake it), the drift per minute (between the medians of the run's first and
 # last fifth) and the sender's CPU per channel (user + system time over run time, in % of one
 # core; for ours also split into the send threads' and the source reader threads' share); then
-# the ratios of ours to GStreamer's. PIN="0" (a taskset CPU list) runs both senders on those cores only; the receiver
-# is not pinned. EXTRA="--pacing nanosleep", "--pacing 1ms", "--delay 0" or "--realtime on"
-# (send threads at real-time priority while they send, where granted) passes options to the driver for comparison runs;
-# GST=0 leaves GStreamer out.
+# the ratios of ours to GStreamer's. PIN="0" (a taskset CPU list) runs both senders on those cores
+# only; the receiver is not pinned. EXTRA="--pacing nanosleep", "--pacing 1ms" or "--delay 0"
+# passes options to the driver for comparison runs; GST=0 leaves GStreamer out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -3,9 +3,9 @@
 // errors; bench/pacing.sh receives and measures what it sends.
 //
 //   sonaris-bench-send --file F --codec 0..5 --to ADDR:PORT --channels N --seconds S
-//                      [--pacing wait|nanosleep|1ms] [--delay MS] [--source 1|32] [--realtime on|off]
+//                      [--pacing wait|nanosleep|1ms] [--delay MS] [--source 1|32]
 //
-// --pacing, --delay and --realtime change how every send loop waits, for comparison runs.
+// --pacing and --delay change how every send loop waits, for comparison runs.
 
 #include "RtpInfoSession.h"
 #include "RtpInfoSessionSendThread.h"
@@ -34,7 +34,7 @@ void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& mes
 int usage()
 {
     std::fprintf(stderr, "usage: sonaris-bench-send --file F --codec 0..5 --to ADDR:PORT --channels N --seconds S "
-                         "[--pacing wait|nanosleep|1ms] [--delay MS] [--source 1|32] [--realtime on|off]\n");
+                         "[--pacing wait|nanosleep|1ms] [--delay MS] [--source 1|32]\n");
     return 2;
 }
 
@@ -71,10 +71,6 @@ int main(int argc, char** argv)
             source = value.toInt();
             if (source != RtpInfo::kSourcePlaylist && source != RtpInfo::kSourceBell)
                 return usage();
-        } else if (key == "--realtime") {
-            if (value != "on" && value != "off")
-                return usage();
-            RtpInfoSessionSendThread::setRealtime(value == "on");
         } else if (key == "--delay") {
             RtpInfoSessionSendThread::setScheduleDelay(value.toDouble() / 1000.0);
         } else {

@@ -725,11 +725,9 @@ void RtpInfoSession::doSend(RtpInfoSessionSendThread* thread)
                     break;
                 }
             }
-            thread->setUrgent(false);
             thread->idle();
             continue;
         }
-        thread->setUrgent(true);
         uint32_t increment = 0;
         const double due = schedule.place(RDThread::monotonicTime(), packet->duration, &increment);
         // A source started before the channel's codec was edited may still deliver the old one:

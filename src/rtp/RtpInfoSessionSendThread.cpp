@@ -7,13 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <pthread.h>
-#include <sched.h>
 #include <sys/prctl.h>
 
 std::atomic<int> RtpInfoSessionSendThread::s_pacing{kPacingWait};
 std::atomic<double> RtpInfoSessionSendThread::s_scheduleDelay{kScheduleDelay};
-std::atomic<bool> RtpInfoSessionSendThread::s_realtime{false};
 
 namespace {
 
@@ -103,30 +100,4 @@ void RtpInfoSessionSendThread::setScheduleDelay(double seconds)
 double RtpInfoSessionSendThread::scheduleDelay()
 {
     return s_scheduleDelay.load(std::memory_order_relaxed);
-}
-
-void RtpInfoSessionSendThread::setUrgent(bool urgent)
-{
-    if (urgent == m_urgent || (urgent && (m_urgentRefused || !realtime())))
-        return;
-    // On a busy machine an ordinary thread whose wake-up is due waits behind whatever else is
-    // runnable on its core, for milliseconds; the loop's work per packet is a few microseconds,
-    // so it may go first without taking anything noticeable from the rest.
-    sched_param param{};
-    param.sched_priority = urgent ? kRealtimePriority : 0;
-    if (pthread_setschedparam(pthread_self(), urgent ? SCHED_FIFO : SCHED_OTHER, &param) != 0) {
-        m_urgentRefused = urgent;
-        return;
-    }
-    m_urgent = urgent;
-}
-
-void RtpInfoSessionSendThread::setRealtime(bool realtime)
-{
-    s_realtime.store(realtime, std::memory_order_relaxed);
-}
-
-bool RtpInfoSessionSendThread::realtime()
-{
-    return s_realtime.load(std::memory_order_relaxed);
 }

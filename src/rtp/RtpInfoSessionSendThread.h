@@ -27,12 +27,6 @@ public:
     static constexpr double kScheduleDelay = 0.003;
     // The send thread's timer slack: the least the kernel takes (0 would mean its default).
     static constexpr unsigned long kTimerSlackNs = 1;
-    // The real-time priority (SCHED_FIFO) the send thread holds while it has packets to send,
-    // after setRealtime(true) and where the system grants it (root, CAP_SYS_NICE or an
-    // RLIMIT_RTPRIO of at least this); the low end, as audio servers take. Channels do not ask
-    // for it: measured on a busy machine it cut the p99 lateness by two to four times but cost
-    // about an eighth more CPU per wake-up, and 256 channels on one core fell behind with it.
-    static constexpr int kRealtimePriority = 5;
 
     // Takes the RTP session over (it may be null).
     RtpInfoSessionSendThread(RtpInfoSession* session, RtpLayerSession* rtp, int payloadType, int clockRate);
@@ -54,20 +48,12 @@ public:
     bool waitUntil(double due);
     // The pause of a pass that found no packet.
     void idle();
-    // Whether the thread runs ahead of ordinary threads (see kRealtimePriority): on while its
-    // sources deliver, so a due packet leaves when it is due however busy the machine is; off
-    // while it waits for them, so that its millisecond naps never keep a source's own thread
-    // (an ordinary one) from the core it needs to catch up. A system that refuses it is not
-    // asked again; without setRealtime(true) (comparison runs) it is never asked.
-    void setUrgent(bool urgent);
 
     // Process-wide tuning for comparison runs; channels use the defaults.
     static void setPacing(Pacing pacing);
     static Pacing pacing();
     static void setScheduleDelay(double seconds);
     static double scheduleDelay();
-    static void setRealtime(bool realtime);
-    static bool realtime();
 
 protected:
     void run() override;
@@ -78,11 +64,7 @@ private:
     int m_payloadType;
     int m_clockRate;
     std::atomic<bool> m_ended{false};
-    // The send thread's own.
-    bool m_urgent = false;
-    bool m_urgentRefused = false;
 
     static std::atomic<int> s_pacing;
     static std::atomic<double> s_scheduleDelay;
-    static std::atomic<bool> s_realtime;
 };
