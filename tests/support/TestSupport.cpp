@@ -34,6 +34,15 @@ TestSupport::Result TestSupport::run(const QString& program, const QStringList& 
                                      int timeoutMs)
 {
     Result result;
+    // A peer that is not installed says so here, in the one place every test runs its peers
+    // through: what fails next would otherwise read as a wrong answer from a program that ran.
+    if (!haveCommand(program)) {
+        if (peersRequired())
+            ADD_FAILURE() << "missing peer: " << program.toStdString();
+        else
+            std::fprintf(stderr, "missing peer: %s\n", qPrintable(program));
+        return result;
+    }
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForStarted(10000))
