@@ -462,10 +462,11 @@ TEST_F(RTPHttpWriterTest, PacingIsUnchangedByTwentyListenersAndOneThatStopsReadi
                 p99Alone, p99Busy, percentile(aloneWrites, 0.5), percentile(aloneWrites, 0.99),
                 percentile(writes, 0.5), percentile(writes, 0.99), droppedAfterMs);
     // The target is 1 ms (bench/http measures it). The bound allows for a loaded 2-core machine
-    // under sanitizers, where the two runs see different loads; a writer that waited for a
-    // listener would be late by the send time-out (2 s here), one that encoded for every
-    // listener by tens of milliseconds a packet.
-    EXPECT_LT(p99Busy - p99Alone, 25.0);
+    // under ThreadSanitizer, where the two runs see different loads (57 ms apart was seen with a
+    // second full test run beside this one); a writer that waited for a listener would be late
+    // by the send time-out (2 s here), one that encoded for every listener by tens of
+    // milliseconds more with every packet, seconds by the end of the run.
+    EXPECT_LT(p99Busy - p99Alone, 300.0);
 
     EXPECT_GE(droppedAfterMs, 0) << "the stalled listener was never dropped";
     std::string rest;
