@@ -170,10 +170,6 @@ bool RTPFilesAudioReader::_openItem(int index, RDThread* thread)
         if (index < 0 || index >= m_playlist.size())
             return false;
         path = m_playlist.at(index);
-        m_index = index;
-        m_position = 0.0;
-        m_duration = 0.0;
-        ++m_generation;
     }
     m_queuedPosition = 0.0;
     qDebug().noquote() << "open file" << path;
@@ -185,10 +181,14 @@ bool RTPFilesAudioReader::_openItem(int index, RDThread* thread)
             m_observer->onItemOpenFailed(this, index);
         return false;
     }
+    // Only an item that opened becomes the current one: the status never names an item that
+    // does not play, however long a failing open takes.
     {
         RDThreadLocker::Guard guard(m_lock);
+        m_index = index;
         m_position = 0.0;
         m_duration = m_input.duration();
+        ++m_generation;
     }
     if (m_observer)
         m_observer->onItemOpened(this, index);

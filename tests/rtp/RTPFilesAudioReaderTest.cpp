@@ -443,6 +443,30 @@ TEST_F(RTPFilesAudioReaderTest, StopDuringAHangingOpenReturnsPromptly)
     EXPECT_LT(took, 0.2);
 }
 
+// The item that is being opened is not the current one until it opens: while the next item
+// hangs in its open, the status still names the item that played last.
+TEST_F(RTPFilesAudioReaderTest, StatusNamesNoItemWhileItsOpenHangs)
+{
+    const QString a = RTPReaderFixtures::tone(dir, "a", 440, 0.6, Kind::MulawWav);
+    ASSERT_FALSE(a.isEmpty());
+    RTPStalledServer server;
+    ASSERT_GT(server.port(), 0);
+    RTPFilesAudioReader reader;
+    prepare(&reader, {a, QStringLiteral("http://127.0.0.1:%1/radio").arg(server.port())}, 0);
+    ASSERT_TRUE(reader.start());
+    const Takens taken = RTPReaderDrain::run(
+        &reader, 10, [](const Takens& t) { return RTPReaderDrain::duration(t) > 0.59; }, &events);
+    EXPECT_GT(RTPReaderDrain::duration(taken), 0.59);
+    ASSERT_TRUE(server.waitForClient(10)) << "item 1 was never opened";
+    int index = -1;
+    double position = -1;
+    double duration = -1;
+    EXPECT_EQ(reader.status(&index, &position, &duration), 0);
+    EXPECT_EQ(index, 0);
+    EXPECT_NEAR(duration, 0.6, 0.001);
+    reader.stop();
+}
+
 // A stream in the playlist that stops sending: a stop while the read waits for data that never
 // comes returns at once.
 TEST_F(RTPFilesAudioReaderTest, StopDuringAHangingReadReturnsPromptly)
