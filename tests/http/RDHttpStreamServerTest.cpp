@@ -652,7 +652,8 @@ TEST_F(RDHttpStreamServerTest, RemovingAStreamEndsOnlyItsListenersAtOnce)
     server.removeStream(seven);
     for (auto& l : sevens)
         EXPECT_TRUE(l->readUntilClosed(nullptr, 2000));
-    EXPECT_LT(TestSupport::msSince(t0), 100) << "the listeners of the removed stream were not closed at once";
+    // Far below the write time-out that would otherwise end them, with room for a loaded machine.
+    EXPECT_LT(TestSupport::msSince(t0), 500) << "the listeners of the removed stream were not closed at once";
     for (auto& l : nines) {
         std::string got;
         EXPECT_TRUE(l->read(&got, 20000, 3000)) << "a listener of another stream stopped";

@@ -160,6 +160,8 @@ TEST_F(SipRegisterTest, AccountDefaultsAndIncompleteAccounts)
 TEST_F(SipRegisterTest, ChallengeCountResetsOnSuccess)
 {
     auto channel = registered(60);
+    // The manager hears of the registration after the channel's state has changed.
+    EXPECT_TRUE(m_manager->waitFor("registered", 1, 3000, 1));
     EXPECT_EQ(m_manager->count("registered", 1), 1);
     EXPECT_EQ(channel->authRetries(), 0);
     for (int refresh = 1; refresh <= 3; ++refresh) {
