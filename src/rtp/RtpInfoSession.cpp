@@ -620,6 +620,8 @@ RtpInfoSession::Detached RtpInfoSession::detachSend(bool listener)
     detached.thread = m_sendThread;
     m_sendThread = nullptr;
     std::lock_guard<std::mutex> sinks(m_sinkMutex);
+    if (detached.thread)
+        detached.thread->stop();
     detached.httpWriter = m_httpWriter;
     m_httpWriter = nullptr;
     if (listener) {
@@ -749,10 +751,17 @@ void RtpInfoSession::doSend(RtpInfoSessionSendThread* thread)
         if (lastSource != 0 && lastSource != source)
             notifySourceChanged();
         lastSource = source;
-        if (rtp)
-            rtp->sendPacket(packet->data, size_t(packet->length), uint8_t(payloadType), false, increment);
         {
+            // A packet goes to the destinations and the sinks alike or to none: detachSend stops
+            // the loop under this lock before it takes the sinks away, so a stream never misses
+            // the last packet the devices heard.
             std::lock_guard<std::mutex> sinks(m_sinkMutex);
+            if (thread->isStop()) {
+                delete packet;
+                break;
+            }
+            if (rtp)
+                rtp->sendPacket(packet->data, size_t(packet->length), uint8_t(payloadType), false, increment);
             if (m_httpWriter)
                 m_httpWriter->write(packet);
             if (m_sdkWriter)

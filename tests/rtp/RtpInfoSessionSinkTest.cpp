@@ -48,6 +48,8 @@ TEST_F(RtpInfoSessionSinkTest, HttpSinkLivesWithTheLoop)
         session.stopAll(RtpInfo::kTriggerApiStop);
         EXPECT_EQ(log->closed, 1);
         EXPECT_EQ(log->deleted, 1);
+        // The last datagrams may still be on their way through loopback.
+        receiver.waitFor(log->written.load(), 3000);
         EXPECT_EQ(log->written.load(), receiver.count());
         EXPECT_EQ(log->lastPayloadType, 14);
 
