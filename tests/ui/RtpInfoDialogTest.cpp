@@ -100,8 +100,9 @@ protected:
     void playlistToReceiver(RtpInfo& info)
     {
         const QString tone = m_app.filePath(QStringLiteral("tone.wav"));
-        if (!QFile::exists(tone))
+        if (!QFile::exists(tone)) {
             ASSERT_TRUE(TestSupport::makeTone(tone, 440, 30));
+        }
         info.address = QStringLiteral("127.0.0.1:%1").arg(receiver.port());
         info.codec = 0;
         info.volume = 80;

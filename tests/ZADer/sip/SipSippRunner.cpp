@@ -5,6 +5,9 @@
 
 #include <QFile>
 
+#include <chrono>
+#include <cstdio>
+
 namespace {
 
 QString readFile(const QString& path)
@@ -41,11 +44,37 @@ bool SipSippRunner::start(const QStringList& arguments, int calls)
     if (!m_dir.isValid() || m_started)
         return false;
     m_started = true;
+    // The ports are only free when they are chosen: another test can take one before SIPp binds
+    // it, and SIPp then ends at once. Nothing has reached the agent by then, so it is started
+    // again on other ports.
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        if (launch(arguments, calls))
+            return true;
+        if (!m_ended.load()) {
+            std::fprintf(stderr, "sipp has not bound %s:%d, %d and %d within 10 s\n", m_ip, m_port, m_mediaPort,
+                         m_mediaPort + 2);
+            return false;
+        }
+        m_thread.join();
+        const bool portTaken = (m_run.output + m_run.errors).contains(QLatin1String("Unable to bind"));
+        std::fprintf(stderr, "sipp ended before it had bound its ports (attempt %d):\n%s\n", attempt,
+                     m_run.describe().c_str());
+        if (!portTaken)
+            return false;
+    }
+    return false;
+}
+
+bool SipSippRunner::launch(const QStringList& arguments, int calls)
+{
     m_port = SipTestPeer::freePort(m_ip);
-    m_mediaPort = SipTestPeer::freePort(m_ip);
+    m_mediaPort = freeMediaPort();
+    m_ended = false;
     const QString messages = m_dir.filePath("messages.log");
     const QString errors = m_dir.filePath("errors.log");
     const QString logs = m_dir.filePath("logs.log");
+    for (const QString& file : {messages, errors, logs})
+        QFile::remove(file);
     QStringList all = arguments;
     all << "-i" << m_ip << "-p" << QString::number(m_port) << "-mp" << QString::number(m_mediaPort)
         << "-m" << QString::number(calls) << "-timeout" << "30s" << "-timeout_error" << "-nostdin"
@@ -64,8 +93,32 @@ bool SipSippRunner::start(const QStringList& arguments, int calls)
         m_run.messages = readFile(messages);
         m_run.errors = readFile(errors);
         m_run.logs = readFile(logs);
+        m_ended = true;
     });
-    return SipTestPeer::waitBound(m_ip, m_port, 10000);
+    // SIPp binds its SIP port and both media ports (audio, and video two above) before it sends
+    // anything; one taken ends it within milliseconds, often before a poll could see the others.
+    const auto started = std::chrono::steady_clock::now();
+    while (TestSupport::msSince(started) < 10000 && !m_ended.load()) {
+        if (SipTestPeer::isBound(m_ip, m_port) && SipTestPeer::isBound(m_ip, m_mediaPort) &&
+            SipTestPeer::isBound(m_ip, m_mediaPort + 2))
+            return !m_ended.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+int SipSippRunner::freeMediaPort() const
+{
+    // SIPp takes the media port and the one two above it, for video.
+    for (int tries = 0; tries < 100; ++tries) {
+        SipTestPeer audio(m_ip);
+        if (!audio.isOpen() || audio.port() + 2 > 65535 || audio.port() == m_port || audio.port() + 2 == m_port)
+            continue;
+        SipTestPeer video(m_ip, audio.port() + 2);
+        if (video.isOpen())
+            return audio.port();
+    }
+    return SipTestPeer::freePort(m_ip);
 }
 
 SipSippRunner::Run SipSippRunner::finish()

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -40,12 +41,16 @@ public:
     // "sip:<ip>:<port>" style pieces for accounts.
     std::string host() const { return m_ip; }
 
-    // Starts sipp with the arguments, calls as -m, and waits until it has bound its port.
+    // Starts sipp with the arguments, calls as -m, and waits until it has bound its ports.
     bool start(const QStringList& arguments, int calls);
     // Waits for sipp to end and returns what it did.
     Run finish();
 
 private:
+    // One try at starting sipp: true once it has bound its ports.
+    bool launch(const QStringList& arguments, int calls);
+    int freeMediaPort() const;
+
     const char* m_ip;
     int m_port = 0;
     int m_mediaPort = 0;
@@ -54,4 +59,5 @@ private:
     std::thread m_thread;
     Run m_run;
     bool m_started = false;
+    std::atomic<bool> m_ended{false};
 };

@@ -183,26 +183,33 @@ int64_t SipTestPeer::nowMs()
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-bool SipTestPeer::waitBound(const char* ip, int port, int timeoutMs)
+bool SipTestPeer::isBound(const char* ip, int port)
 {
     // Read from the socket table: a probe bind would race the other process for the port.
     in_addr address{};
     inet_pton(AF_INET, ip, &address);
     char wanted[32];
     std::snprintf(wanted, sizeof(wanted), "%08X:%04X", address.s_addr, port);
-    const int64_t deadline = nowMs() + timeoutMs;
-    while (nowMs() < deadline) {
-        std::ifstream table("/proc/net/udp");
-        std::string line;
-        while (std::getline(table, line)) {
-            std::istringstream fields(line);
-            std::string slot, local;
-            if (fields >> slot >> local && local == wanted)
-                return true;
-        }
-        usleep(20000);
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local;
+        if (fields >> slot >> local && local == wanted)
+            return true;
     }
     return false;
+}
+
+bool SipTestPeer::waitBound(const char* ip, int port, int timeoutMs)
+{
+    const int64_t deadline = nowMs() + timeoutMs;
+    while (!isBound(ip, port)) {
+        if (nowMs() >= deadline)
+            return false;
+        usleep(20000);
+    }
+    return true;
 }
 
 int SipTestPeer::freePort(const char* ip)

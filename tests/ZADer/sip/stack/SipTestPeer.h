@@ -44,6 +44,8 @@ public:
     static int64_t nowMs();
     // A free UDP port on ip at the time of the call.
     static int freePort(const char* ip);
+    // Whether some process has UDP ip:port bound now.
+    static bool isBound(const char* ip, int port);
     // Waits until another process has bound UDP ip:port; false on time-out.
     static bool waitBound(const char* ip, int port, int timeoutMs);
 
