@@ -231,8 +231,7 @@ bool TestPulseServer::waitForRecorders(int count, int timeoutMs) const
 bool TestPulseServer::startRecording(const QString& sink)
 {
     stopRecording();
-    // run() names the recorder as a missing peer when it is not installed.
-    if (!isRunning() || TestSupport::run(QStringLiteral("parec"), {QStringLiteral("--version")}).exitCode != 0)
+    if (!isRunning() || !TestSupport::havePeer(QStringLiteral("parec")))
         return false;
     const int before = recorderCount();
     m_recordingPath = dir() + QStringLiteral("/%1-monitor.raw").arg(sink);

@@ -30,19 +30,25 @@ bool TestSupport::peersRequired()
     return qEnvironmentVariableIntValue("SONARIS_REQUIRE_PEERS") == 1;
 }
 
+bool TestSupport::havePeer(const QString& program)
+{
+    if (haveCommand(program))
+        return true;
+    if (peersRequired())
+        ADD_FAILURE() << "missing peer: " << program.toStdString();
+    else
+        std::fprintf(stderr, "missing peer: %s\n", qPrintable(program));
+    return false;
+}
+
 TestSupport::Result TestSupport::run(const QString& program, const QStringList& arguments,
                                      int timeoutMs)
 {
     Result result;
     // A peer that is not installed says so here, in the one place every test runs its peers
     // through: what fails next would otherwise read as a wrong answer from a program that ran.
-    if (!haveCommand(program)) {
-        if (peersRequired())
-            ADD_FAILURE() << "missing peer: " << program.toStdString();
-        else
-            std::fprintf(stderr, "missing peer: %s\n", qPrintable(program));
+    if (!havePeer(program))
         return result;
-    }
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForStarted(10000))

@@ -27,6 +27,9 @@ public:
     // True under SONARIS_REQUIRE_PEERS=1 (CI sets it): a peer that is missing then fails the test
     // instead of skipping it, so that a machine without a tool cannot pass by skipping.
     static bool peersRequired();
+    // Whether the program is on PATH; when not, says "missing peer: <program>", as a failure of
+    // the running test under SONARIS_REQUIRE_PEERS=1 and on standard error otherwise.
+    static bool havePeer(const QString& program);
     static Result run(const QString& program, const QStringList& arguments, int timeoutMs = 60000);
 
     // Makes an audio file with ffmpeg's lavfi sine source; extra arguments go before the output

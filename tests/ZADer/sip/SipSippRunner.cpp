@@ -5,7 +5,6 @@
 
 #include <QFile>
 
-#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -97,14 +96,15 @@ bool SipSippRunner::launch(const QStringList& arguments, int calls)
     });
     // SIPp binds its SIP port and both media ports (audio, and video two above) before it sends
     // anything; one taken ends it within milliseconds, often before a poll could see the others.
-    const auto started = std::chrono::steady_clock::now();
-    while (TestSupport::msSince(started) < 10000 && !m_ended.load()) {
-        if (SipTestPeer::isBound(m_ip, m_port) && SipTestPeer::isBound(m_ip, m_mediaPort) &&
-            SipTestPeer::isBound(m_ip, m_mediaPort + 2))
-            return !m_ended.load();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    bool bound = false;
+    TestSupport::waitUntil(
+        [&] {
+            bound = SipTestPeer::isBound(m_ip, m_port) && SipTestPeer::isBound(m_ip, m_mediaPort) &&
+                    SipTestPeer::isBound(m_ip, m_mediaPort + 2);
+            return bound || m_ended.load();
+        },
+        10000);
+    return bound && !m_ended.load();
 }
 
 int SipSippRunner::freeMediaPort() const
