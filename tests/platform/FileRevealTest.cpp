@@ -95,7 +95,8 @@ struct SocketAt
 TEST(FileRevealTest, UriKeepsEveryByteOfTheName)
 {
     const char* const names[] = {
-        "plain.mp3", "a b.flac", "\xc3\xa9t\xc3\xa9 \xe4\xb8\xad.wav", "100% #1?.mp3", "quote\"'$(x)`.mp3", "back\\slash;a=b.mp3",
+        "plain.mp3",    "a b.flac",          "\xc3\xa9t\xc3\xa9 \xe4\xb8\xad.wav",
+        "100% #1?.mp3", "quote\"'$(x)`.mp3", "back\\slash;a=b.mp3",
     };
     for (const char* name : names) {
         const QString path = QStringLiteral("/tmp/my music/") + QString::fromUtf8(name);
@@ -107,9 +108,11 @@ TEST(FileRevealTest, UriKeepsEveryByteOfTheName)
         EXPECT_TRUE(ascii) << uri.toStdString();
         EXPECT_EQ(QUrl(uri, QUrl::StrictMode).toLocalFile(), path) << uri.toStdString();
     }
-    EXPECT_EQ(FileReveal::fileUri(QStringLiteral("/m/a b \u00e9#%.flac")), QStringLiteral("file:///m/a%20b%20%C3%A9%23%25.flac"));
+    EXPECT_EQ(FileReveal::fileUri(QStringLiteral("/m/a b \u00e9#%.flac")),
+              QStringLiteral("file:///m/a%20b%20%C3%A9%23%25.flac"));
     // A relative path is taken from the working folder, as the playlist stores what it was given.
-    EXPECT_EQ(FileReveal::fileUri(QStringLiteral("x.mp3")), QUrl::fromLocalFile(QDir::currentPath() + "/x.mp3").toString(QUrl::FullyEncoded));
+    EXPECT_EQ(FileReveal::fileUri(QStringLiteral("x.mp3")),
+              QUrl::fromLocalFile(QDir::currentPath() + "/x.mp3").toString(QUrl::FullyEncoded));
 }
 
 // The bus of DBUS_SESSION_BUS_ADDRESS, else the socket a user session keeps in the runtime
@@ -139,8 +142,10 @@ TEST(FileRevealTest, FindsTheSessionBus)
         QString expected;
     } cases[] = {
         {"the variable", QStringLiteral("unix:path=/x/y"), withSocket, QStringLiteral("unix:path=/x/y")},
-        {"the runtime socket", QString(), withSocket, QStringLiteral("unix:path=") + withSocket + QStringLiteral("/bus")},
-        {"an escaped blank", QString(), withBlank, QStringLiteral("unix:path=") + dir.path() + QStringLiteral("/a%20b/bus")},
+        {"the runtime socket", QString(), withSocket,
+         QStringLiteral("unix:path=") + withSocket + QStringLiteral("/bus")},
+        {"an escaped blank", QString(), withBlank,
+         QStringLiteral("unix:path=") + dir.path() + QStringLiteral("/a%20b/bus")},
         {"a plain file named bus", QString(), withFile, QString()},
         {"no socket", QString(), empty, QString()},
         {"nothing set", QString(), QString(), QString()},
@@ -217,7 +222,8 @@ TEST(FileRevealTest, AsksTheFileManagerAndFallsBackToTheFolder)
         const QList<TestFileManager::Call> calls = manager.calls();
         if (c.peer == Peer::Reply || c.peer == Peer::Error || c.peer == Peer::Never) {
             ASSERT_EQ(calls.size(), 1);
-            EXPECT_EQ(calls[0].uris, QStringList{QStringLiteral("file:///tmp/a%20%C3%A9%20folder/%C3%BCber%20%231.mp3")});
+            EXPECT_EQ(calls[0].uris,
+                      QStringList{QStringLiteral("file:///tmp/a%20%C3%A9%20folder/%C3%BCber%20%231.mp3")});
             EXPECT_EQ(calls[0].startupId, QString());
         } else {
             EXPECT_TRUE(calls.isEmpty());
@@ -248,7 +254,8 @@ TEST(FileRevealTest, AFileManagerGoneWithoutAnsweringOpensTheFolder)
     auto promise = std::make_shared<std::promise<Outcome>>();
     std::future<Outcome> future = promise->get_future();
     const auto t0 = std::chrono::steady_clock::now();
-    FileReveal::reveal(QStringLiteral("/tmp/song.mp3"), [promise](Outcome outcome) { promise->set_value(outcome); }, 60000);
+    const auto done = [promise](Outcome outcome) { promise->set_value(outcome); };
+    FileReveal::reveal(QStringLiteral("/tmp/song.mp3"), done, 60000);
     // Only handing the work over: a GUI thread would go on at once.
     EXPECT_LT(TestSupport::msSince(t0), 1000.0);
     ASSERT_TRUE(manager.waitForCalls(1, kOutcomeMs));

@@ -22,7 +22,8 @@ TestCommandStub::TestCommandStub(const QString& name)
     QFile script(m_dir.filePath(QStringLiteral("bin/") + name));
     if (!script.open(QIODevice::WriteOnly))
         return;
-    script.write(QString::fromLatin1(kScript).replace(QStringLiteral("%RUNS%"), m_dir.filePath(QStringLiteral("runs"))).toUtf8());
+    const QString runs = m_dir.filePath(QStringLiteral("runs"));
+    script.write(QString::fromLatin1(kScript).replace(QStringLiteral("%RUNS%"), runs).toUtf8());
     script.close();
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("PATH", QFile::encodeName(m_dir.filePath(QStringLiteral("bin"))) + ':' + m_oldPath);

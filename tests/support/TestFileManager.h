@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <QThread>
 
-#include <memory>
+#include <mutex>
 
 class TestFileManagerObject;
 
@@ -27,6 +27,12 @@ public:
     {
         QStringList uris;
         QString startupId;
+    };
+    // What the stand-in's thread writes and the test's reads.
+    struct Record
+    {
+        std::mutex mutex;
+        QList<Call> calls;
     };
 
     explicit TestFileManager(Answer answer = Answer::Reply);
@@ -51,5 +57,7 @@ private:
     QString m_connection;
     QString m_error;
     QThread m_thread;
-    std::unique_ptr<TestFileManagerObject> m_object;
+    // Made here, deleted on the stand-in's thread as it ends.
+    TestFileManagerObject* m_object = nullptr;
+    mutable Record m_record;
 };
