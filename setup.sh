@@ -16,7 +16,7 @@ packages=(
   libgtest-dev libgmock-dev
   ffmpeg sox sqlite3 curl openssl iproute2 procps psmisc util-linux python3
   zbar-tools fonts-liberation2 python3-websockets chromium
-  tshark sip-tester pulseaudio pulseaudio-utils
+  tshark sip-tester pulseaudio pulseaudio-utils dbus-daemon
   xvfb xdotool
   # benchmarks
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good

@@ -380,6 +380,7 @@ bool Sonaris::updateVexaCode(bool enable, const QString& code)
         RDLOG("The connection code carries no P2P UID: the P2P server stays stopped");
         return false;
     }
+    RDLOG("tutkCode = %s", info.payload.toUtf8().constData());
     m_p2pServer->setUid(info.payload);
     return m_p2pServer->start();
 }

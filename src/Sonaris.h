@@ -40,10 +40,10 @@ class ZvDB;
 // only while everything that serves them exists: they start last and stop first.
 //
 // The owned servers, each made in init and undone in shutdown: LAN discovery (VexaDiscovery),
-// the P2P server (TUTKServer, still to come at the marked places) and the WebSocket server
-// (WSServer). The two remote servers are made with this object as their
-// observer and listed with addRemoteServer (P2P first), which is how they get the credentials
-// and the channel notifications.
+// the P2P server (TUTKServer, over the loopback stand-in of the vendor's P2P SDK; it runs only
+// while an enabled connection code carries a UID) and the WebSocket server (WSServer). The two
+// remote servers are made with this object as their observer and listed with addRemoteServer
+// (P2P first), which is how they get the credentials and the channel notifications.
 class Sonaris : public QObject,
                 public RtpManagerObserver,
                 public VexaServerObserver,

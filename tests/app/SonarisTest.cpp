@@ -12,6 +12,7 @@
 #include "SonarisSettings.h"
 #include "TestSupport.h"
 #include "VDB.h"
+#include "VexaCode.h"
 #include "ZvDB.h"
 #include "ZAVeze.h"
 
@@ -28,6 +29,8 @@
 
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -356,6 +359,48 @@ TEST_F(SonarisTest, RestartMovesTheOneHttpServerToTheNewPort)
     EXPECT_EQ(sonaris->httpServer(), server);
     EXPECT_TRUE(listening(newPort));
     EXPECT_FALSE(AppHttpClient::isListening(m_httpPort));
+}
+
+// The UID an enabled code starts the P2P server under is written to the log, at start-up as on
+// a later change; a code that starts nothing writes none.
+TEST_F(SonarisTest, EnabledCodeLogsTheUidItStartsUnder)
+{
+    const QString uid = QStringLiteral("LOGUID-%1").arg(getpid());
+    const QString line = QStringLiteral("tutkCode = ") + uid;
+    const auto logged = [this, &line] {
+        int count = 0;
+        const QDir folder(path(QStringLiteral("log")));
+        for (const QString& name : folder.entryList({QStringLiteral("*.log")}, QDir::Files)) {
+            QFile file(folder.filePath(name));
+            if (file.open(QIODevice::ReadOnly))
+                count += QString::fromUtf8(file.readAll()).count(line);
+        }
+        return count;
+    };
+    Sonaris* sonaris = createWithDatabase();
+    seedPorts(sonaris);
+    sonaris->setSetting(QStringLiteral("vexacode"), VexaCode::encode(uid));
+    sonaris->setSetting(QStringLiteral("vexacode enable"), QStringLiteral("1"));
+    ASSERT_EQ(sonaris->init(0, nullptr), 0);
+    EXPECT_EQ(logged(), 1);
+
+    const struct
+    {
+        const char* what;
+        bool enable;
+        QString code;
+        int lines;
+    } cases[] = {
+        {"enabled", true, VexaCode::encode(uid), 1},
+        {"disabled", false, VexaCode::encode(uid), 0},
+        {"empty", true, QString(), 0},
+        {"not a code", true, QStringLiteral("0101zz"), 0},
+    };
+    for (const auto& c : cases) {
+        const int before = logged();
+        sonaris->updateVexaCode(c.enable, c.code);
+        EXPECT_EQ(logged() - before, c.lines) << c.what;
+    }
 }
 
 TEST_F(SonarisTest, AuthDigestIsLowerCaseHexMd5OfUtf8)

@@ -6,6 +6,9 @@
 #include "RDLabel.h"
 #include "RDSlider.h"
 #include "RDThread.h"
+#include "TestCommandStub.h"
+#include "TestFileManager.h"
+#include "TestSessionBus.h"
 #include "TestSupport.h"
 
 #include <QAction>
@@ -16,8 +19,9 @@
 #include <QMenu>
 #include <QPointer>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -34,6 +38,7 @@ struct Fixtures
     QString minute;    // 65 s MP3
     QString shortWav;  // 3 s WAV
     QString odd;       // in a folder whose name has blanks and quotes
+    QString accented;  // beside it, with blanks and non-ASCII letters in its own name
     QString oddFolder;
     QString missing;
     bool made = false;
@@ -66,11 +71,12 @@ Fixtures& fixtures()
         f.oddFolder = f.dir + QStringLiteral("/my \"best\" 'songs' $(x)");
         QDir().mkpath(f.oddFolder);
         f.odd = f.oddFolder + QStringLiteral("/a b.flac");
+        f.accented = f.oddFolder + QStringLiteral("/\u00e9t\u00e9 \u00fcber #1.flac");
         f.missing = f.dir + QStringLiteral("/gone.mp3");
         const QStringList small = {QStringLiteral("-ar"), QStringLiteral("8000"), QStringLiteral("-ac"),
                                    QStringLiteral("1")};
         f.made = makeOnce(f.minute, 65, small + QStringList{QStringLiteral("-b:a"), QStringLiteral("8k")}) &&
-                 makeOnce(f.shortWav, 3, small) && makeOnce(f.odd, 1, small);
+                 makeOnce(f.shortWav, 3, small) && makeOnce(f.odd, 1, small) && makeOnce(f.accented, 1, small);
     }
     return f;
 }
@@ -395,29 +401,47 @@ TEST_F(RtpInfoPlaylistWidgetTest, AddAppendsAndIsRefusedWhileRunning)
     EXPECT_EQ(changed.count(), 1);
 }
 
-// The file browser gets the file's folder as one argument, whatever its name holds.
-TEST_F(RtpInfoPlaylistWidgetTest, RevealPassesThePathAsOneArgument)
+// The file manager is asked, over the session bus, to show the very file selected.
+TEST_F(RtpInfoPlaylistWidgetTest, RevealShowsTheFileInTheFileManager)
 {
     const Fixtures& f = fixtures();
-    QTemporaryDir bin;
-    const QString record = bin.filePath(QStringLiteral("args"));
-    QFile stub(bin.filePath(QStringLiteral("xdg-open")));
-    ASSERT_TRUE(stub.open(QIODevice::WriteOnly));
-    stub.write(QStringLiteral("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > '%1.tmp' && mv '%1.tmp' '%1'\n")
-                   .arg(record)
-                   .toUtf8());
-    stub.close();
-    stub.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QByteArray oldPath = qgetenv("PATH");
-    qputenv("PATH", bin.path().toUtf8() + ':' + oldPath);
+    TestSessionBus bus;
+    TEST_START_SESSION_BUS(bus);
+    TestFileManager manager;
+    ASSERT_TRUE(manager.start(bus.address())) << manager.error().toStdString();
+    const TestCommandStub xdgOpen(QStringLiteral("xdg-open"));
+    ASSERT_TRUE(xdgOpen.isValid());
+
+    m_widget->setPlaylist({f.minute, f.accented}, -1, 0, 0, 0);
+    openMenu(*m_widget, rowCentre(*m_widget, 1));
+    menuAction(m_widget->menu(), "Open In Explorer")->trigger();
+    const bool called = manager.waitForCalls(1, 20000);
+    // The reveal's worker reads the bus and PATH: it ends before they are put back.
+    QThreadPool::globalInstance()->waitForDone(90000);
+    ASSERT_TRUE(called);
+    ASSERT_EQ(manager.calls().size(), 1);
+    const QStringList uris = manager.calls()[0].uris;
+    ASSERT_EQ(uris.size(), 1);
+    EXPECT_TRUE(uris[0].startsWith(QStringLiteral("file:///"))) << uris[0].toStdString();
+    EXPECT_TRUE(uris[0].endsWith(QStringLiteral("/%C3%A9t%C3%A9%20%C3%BCber%20%231.flac"))) << uris[0].toStdString();
+    EXPECT_EQ(QUrl(uris[0], QUrl::StrictMode).toLocalFile(), f.accented);
+    EXPECT_TRUE(xdgOpen.runs().isEmpty());
+}
+
+// Without a file manager the file browser gets the file's folder as one argument, whatever its
+// name holds.
+TEST_F(RtpInfoPlaylistWidgetTest, RevealWithoutAFileManagerOpensTheFolder)
+{
+    const Fixtures& f = fixtures();
+    const TestSessionBus noBus;
+    const TestCommandStub xdgOpen(QStringLiteral("xdg-open"));
+    ASSERT_TRUE(xdgOpen.isValid());
 
     m_widget->setPlaylist({f.minute, f.odd}, -1, 0, 0, 0);
     openMenu(*m_widget, rowCentre(*m_widget, 1));
     menuAction(m_widget->menu(), "Open In Explorer")->trigger();
-    const bool ran = TestSupport::waitUntil([&record] { return QFile::exists(record); }, 10000);
-    qputenv("PATH", oldPath);
+    const bool ran = xdgOpen.waitForRuns(1, 20000);
+    QThreadPool::globalInstance()->waitForDone(90000);
     ASSERT_TRUE(ran);
-    QFile out(record);
-    ASSERT_TRUE(out.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(out.readAll()), QStringLiteral("1\n%1\n").arg(f.oddFolder));
+    EXPECT_EQ(xdgOpen.runs(), QList<QStringList>{{f.oddFolder}});
 }
