@@ -443,20 +443,29 @@ void SipStack::executeMachines()
     }
 }
 
-void SipStack::reclaimAnswered()
+int SipStack::reclaimAnswered(const in_addr* source)
 {
-    // Answered non-INVITE server transactions only absorb retransmissions until Timer J; under a
-    // burst the oldest of them make room (a late retransmission then counts as a new request).
+    // Answered non-INVITE server transactions, and INVITE ones whose non-2xx answer was
+    // acknowledged, only absorb retransmissions until Timer J or I; when a table or a share is
+    // full the oldest of them make room (a late retransmission then counts as a new request).
+    const size_t batch = static_cast<size_t>(source ? SipStackShares::kMaxTransactionsPerAddress / 8
+                                                    : kMaxTransactions / 8);
     std::vector<int> oldest;
     for (const auto& entry : m_txs) {
         const Tx* tx = entry.second.get();
-        if (tx->kind == Tx::ServerRequest && tx->finalSent)
+        if (source && (tx->peer.sin_addr.s_addr != source->s_addr ||
+                       (tx->kind != Tx::ServerRequest && tx->kind != Tx::ServerInvite)))
+            continue;
+        const bool absorbing = (tx->kind == Tx::ServerRequest && tx->finalSent) ||
+                               (tx->kind == Tx::ServerInvite && tx->tr && tx->tr->state == IST_CONFIRMED);
+        if (absorbing)
             oldest.push_back(entry.first);
-        if (oldest.size() >= static_cast<size_t>(kMaxTransactions / 8))
+        if (oldest.size() >= batch)
             break;
     }
     for (int tid : oldest)
         freeTx(tid);
+    return static_cast<int>(oldest.size());
 }
 
 void SipStack::freeTx(int tid)
