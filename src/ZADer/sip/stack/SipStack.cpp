@@ -403,6 +403,7 @@ void SipStack::processPass(bool readSocket)
     executeMachines();
     runTimers();
     executeMachines();
+    m_fruitlessReclaims.clear();
 }
 
 void SipStack::executeMachines()
@@ -448,6 +449,12 @@ int SipStack::reclaimAnswered(const in_addr* source)
     // Answered non-INVITE server transactions, and INVITE ones whose non-2xx answer was
     // acknowledged, only absorb retransmissions until Timer J or I; when a table or a share is
     // full the oldest of them make room (a late retransmission then counts as a new request).
+    // A scan that found nothing is not repeated within the pass: a flood refused at its share
+    // would otherwise walk the whole table for every datagram, and what could be freed changes
+    // mostly as the state machines run, between passes.
+    const in_addr_t scanned = source ? source->s_addr : INADDR_NONE;
+    if (std::find(m_fruitlessReclaims.begin(), m_fruitlessReclaims.end(), scanned) != m_fruitlessReclaims.end())
+        return 0;
     const size_t batch = static_cast<size_t>(source ? SipStackShares::kMaxTransactionsPerAddress / 8
                                                     : kMaxTransactions / 8);
     std::vector<int> oldest;
@@ -465,6 +472,8 @@ int SipStack::reclaimAnswered(const in_addr* source)
     }
     for (int tid : oldest)
         freeTx(tid);
+    if (oldest.empty())
+        m_fruitlessReclaims.push_back(scanned);
     return static_cast<int>(oldest.size());
 }
 

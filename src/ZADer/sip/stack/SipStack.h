@@ -233,6 +233,8 @@ private:
     SipStackRegistrations m_registrations{*this};
     SipRoutes m_routes;
 
+    // Sources (INADDR_NONE: the whole table) whose reclaim found nothing in this pass.
+    std::vector<in_addr_t> m_fruitlessReclaims;
     std::vector<ClientResponse> m_clientResponses;
     std::vector<int> m_killed;
 

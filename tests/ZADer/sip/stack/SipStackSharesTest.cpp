@@ -189,6 +189,22 @@ TEST_F(SipStackShareTest, OneAddressRefusedAtItsShare)
     SipStack::eventFree(after);
 }
 
+// Datagrams that do not parse get a 400 only within the same budget: a flood of them is mostly
+// dropped without an answer.
+TEST_F(SipStackShareTest, MalformedFloodAnsweredWithinBudget)
+{
+    const std::string noCallId = "OPTIONS sip:12@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.2:" +
+                                 std::to_string(m_peer->port()) +
+                                 ";branch=z9hG4bKbad\r\nFrom: <sip:a@127.0.0.2>;tag=1\r\nTo: <sip:12@127.0.0.1>\r\n"
+                                 "CSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n";
+    constexpr int flood = 40;
+    for (int i = 0; i < flood; ++i)
+        ASSERT_TRUE(m_peer->send(noCallId, m_port));
+    const int answers = countStarting(*m_peer, "SIP/2.0 400", 300);
+    EXPECT_GE(answers, 1);
+    EXPECT_LT(answers, flood) << "every malformed datagram answered";
+}
+
 // 127.0.0.2 keeps its share of calls unanswered: its next INVITE gets 503 while 127.0.0.3's is
 // taken; when one of the first calls ends, 127.0.0.2 is taken again.
 TEST_F(SipStackShareTest, OneAddressHoldsAtMostItsShareOfCalls)
