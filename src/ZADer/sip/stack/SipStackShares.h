@@ -34,10 +34,13 @@ public:
     // Answers outside a transaction, per address and for all addresses together, in a second
     // (and at most that many at once). Each answers a datagram the sender may have spoofed, so
     // above this a refusal is a silent drop; a user agent repeats its request after T1 anyway.
+    // Measured on a burst of 3,000 INVITEs from one address: a 503 for each refusal sent it
+    // 2,983 answers and took the stack up to twice as long to read the burst.
     static constexpr int kStatelessPerSecond = 10;
     static constexpr int kAllStatelessPerSecond = 100;
-    // Addresses kept only for their stateless budget (those holding tickets come on top, at
-    // most one per transaction and call the stack's tables hold).
+    // Addresses that hold nothing are kept for their budget only while fewer than this many are
+    // kept in all; addresses holding tickets are always kept (at most one per transaction and
+    // call the stack's tables hold).
     static constexpr size_t kMaxBudgetAddresses = 1024;
 
     // One transaction or call counted against its address until the ticket is destroyed.
