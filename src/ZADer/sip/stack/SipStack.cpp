@@ -403,6 +403,7 @@ void SipStack::processPass(bool readSocket)
     executeMachines();
     runTimers();
     executeMachines();
+    m_fruitlessReclaims.clear();
 }
 
 void SipStack::executeMachines()
@@ -443,20 +444,37 @@ void SipStack::executeMachines()
     }
 }
 
-void SipStack::reclaimAnswered()
+int SipStack::reclaimAnswered(const in_addr* source)
 {
-    // Answered non-INVITE server transactions only absorb retransmissions until Timer J; under a
-    // burst the oldest of them make room (a late retransmission then counts as a new request).
+    // Answered non-INVITE server transactions, and INVITE ones whose non-2xx answer was
+    // acknowledged, only absorb retransmissions until Timer J or I; when a table or a share is
+    // full the oldest of them make room (a late retransmission then counts as a new request).
+    // A scan that found nothing is not repeated within the pass: a flood refused at its share
+    // would otherwise walk the whole table for every datagram, and what could be freed changes
+    // mostly as the state machines run, between passes.
+    const in_addr_t scanned = source ? source->s_addr : INADDR_NONE;
+    if (std::find(m_fruitlessReclaims.begin(), m_fruitlessReclaims.end(), scanned) != m_fruitlessReclaims.end())
+        return 0;
+    const size_t batch = static_cast<size_t>(source ? SipStackShares::kMaxTransactionsPerAddress / 8
+                                                    : kMaxTransactions / 8);
     std::vector<int> oldest;
     for (const auto& entry : m_txs) {
         const Tx* tx = entry.second.get();
-        if (tx->kind == Tx::ServerRequest && tx->finalSent)
+        if (source && (tx->peer.sin_addr.s_addr != source->s_addr ||
+                       (tx->kind != Tx::ServerRequest && tx->kind != Tx::ServerInvite)))
+            continue;
+        const bool absorbing = (tx->kind == Tx::ServerRequest && tx->finalSent) ||
+                               (tx->kind == Tx::ServerInvite && tx->tr && tx->tr->state == IST_CONFIRMED);
+        if (absorbing)
             oldest.push_back(entry.first);
-        if (oldest.size() >= static_cast<size_t>(kMaxTransactions / 8))
+        if (oldest.size() >= batch)
             break;
     }
     for (int tid : oldest)
         freeTx(tid);
+    if (oldest.empty())
+        m_fruitlessReclaims.push_back(scanned);
+    return static_cast<int>(oldest.size());
 }
 
 void SipStack::freeTx(int tid)

@@ -5,6 +5,7 @@
 #include "SipStackEvent.h"
 #include "SipStackReceiver.h"
 #include "SipStackRegistrations.h"
+#include "SipStackShares.h"
 #include "SipUdpTransport.h"
 
 #include <osipparser2/osip_parser.h>
@@ -52,6 +53,8 @@ using SipStackPtr = std::unique_ptr<SipStack, SipStackQuit>;
 class SipStack
 {
 public:
+    // The tables every peer shares; one source address holds at most its share of them
+    // (SipStackShares), and requests beyond either are refused at once.
     static constexpr int kMaxCalls = 64;
     static constexpr int kMaxTransactions = 512;
     static constexpr int kDefaultT1 = 500;
@@ -169,7 +172,6 @@ private:
 
 
     // calls
-    Call* newCall(osip_message_t* invite, const sockaddr_in& from, const in_addr& local);
     void releaseCall(Call* call);
     void sendBye(Call* call);
 
@@ -187,7 +189,9 @@ private:
     void takeResolverResults();
     int nextTimeoutMs();
     void freeTx(int tid);
-    void reclaimAnswered();
+    // Frees some of the oldest server transactions that only absorb retransmissions now (all,
+    // or those of one source address); how many it freed.
+    int reclaimAnswered(const in_addr* source = nullptr);
 
     // events
     void pushEvent(SipStackEvent* event);
@@ -222,11 +226,15 @@ private:
     std::string m_userAgent = "Quorvel Sonaris";
     std::mt19937_64 m_random;
 
+    // Before the tables: their transactions and calls give their tickets back to it.
+    SipStackShares m_shares;
     std::map<int, std::unique_ptr<Tx>> m_txs;
     std::map<int, std::unique_ptr<Call>> m_calls;
     SipStackRegistrations m_registrations{*this};
     SipRoutes m_routes;
 
+    // Sources (INADDR_NONE: the whole table) whose reclaim found nothing in this pass.
+    std::vector<in_addr_t> m_fruitlessReclaims;
     std::vector<ClientResponse> m_clientResponses;
     std::vector<int> m_killed;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SipMessagePtr.h"
+#include "SipStackShares.h"
 
 #include <osipparser2/osip_parser.h>
 
@@ -53,4 +54,6 @@ public:
     int okIntervalMs = 0;
     int64_t okNextMs = 0;
     int64_t okDeadlineMs = 0;
+    // Counts against the share of the address the INVITE came from.
+    SipStackShares::Ticket share;
 };

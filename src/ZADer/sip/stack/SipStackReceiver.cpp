@@ -40,7 +40,7 @@ void SipStackReceiver::handleDatagram(const char* data, size_t size, const socka
         RDLOG("dropped a malformed SIP message from %s:%d", ipv4Text(from.sin_addr).c_str(), ntohs(from.sin_port));
         osip_via_t* via = static_cast<osip_via_t*>(osip_list_get(&message->vias, 0));
         if (MSG_IS_REQUEST(message) && message->sip_method && std::strcmp(message->sip_method, "ACK") != 0 && via &&
-            via->host)
+            via->host && m_stack.m_shares.spendStateless(from.sin_addr, m_stack.nowMs()))
             m_stack.m_answers.sendStateless(message, 400, from);
         osip_event_free(event);
         return;
@@ -86,12 +86,7 @@ void SipStackReceiver::handleRequest(osip_event_t* event, const sockaddr_in& fro
     }
     if (osip_find_transaction_and_add_event(m_stack.m_osip, event) == OSIP_SUCCESS)
         return; // a retransmission; the transaction repeats its last answer
-    if (m_stack.m_txs.size() >= static_cast<size_t>(SipStack::kMaxTransactions))
-        m_stack.reclaimAnswered();
-    if (m_stack.m_txs.size() >= static_cast<size_t>(SipStack::kMaxTransactions)) {
-        RDLOG("%zu SIP transactions open: %s from %s:%d answered 503", m_stack.m_txs.size(), SipMessage::methodOf(request),
-              ipv4Text(from.sin_addr).c_str(), ntohs(from.sin_port));
-        m_stack.m_answers.sendStateless(request, 503, from);
+    if (!admit(request, from)) {
         osip_event_free(event);
         return;
     }
@@ -108,6 +103,38 @@ void SipStackReceiver::handleRequest(osip_event_t* event, const sockaddr_in& fro
         return;
     }
     handleOutOfDialog(event, from, local);
+}
+
+bool SipStackReceiver::admit(osip_message_t* request, const sockaddr_in& from)
+{
+    using Kind = SipStackShares::Kind;
+    SipStackShares& shares = m_stack.m_shares;
+    if (!shares.hasRoom(Kind::Transaction, from.sin_addr))
+        m_stack.reclaimAnswered(&from.sin_addr);
+    if (!shares.hasRoom(Kind::Transaction, from.sin_addr)) {
+        const bool answered = refuse(request, from);
+        RDLOG("%s holds %d SIP transactions, its share: %s from port %d %s", ipv4Text(from.sin_addr).c_str(),
+              shares.held(Kind::Transaction, from.sin_addr), SipMessage::methodOf(request), ntohs(from.sin_port),
+              answered ? "answered 503" : "dropped");
+        return false;
+    }
+    if (m_stack.m_txs.size() >= static_cast<size_t>(SipStack::kMaxTransactions))
+        m_stack.reclaimAnswered();
+    if (m_stack.m_txs.size() >= static_cast<size_t>(SipStack::kMaxTransactions)) {
+        const bool answered = refuse(request, from);
+        RDLOG("%zu SIP transactions open: %s from %s:%d %s", m_stack.m_txs.size(), SipMessage::methodOf(request),
+              ipv4Text(from.sin_addr).c_str(), ntohs(from.sin_port), answered ? "answered 503" : "dropped");
+        return false;
+    }
+    return true;
+}
+
+bool SipStackReceiver::refuse(osip_message_t* request, const sockaddr_in& from)
+{
+    if (!m_stack.m_shares.spendStateless(from.sin_addr, m_stack.nowMs()))
+        return false;
+    m_stack.m_answers.sendStateless(request, 503, from);
+    return true;
 }
 
 SipStackReceiver::Tx* SipStackReceiver::createServerTx(osip_event_t* event, int kind, const sockaddr_in& from, const in_addr& local)
@@ -133,6 +160,7 @@ SipStackReceiver::Tx* SipStackReceiver::createServerTx(osip_event_t* event, int 
     tx->request.reset(copy);
     tx->peer = from;
     tx->local = local;
+    tx->share = m_stack.m_shares.take(SipStackShares::Kind::Transaction, from.sin_addr);
     osip_transaction_set_your_instance(transaction, tx.get());
     osip_transaction_add_event(transaction, event);
     Tx* raw = tx.get();
@@ -194,6 +222,12 @@ void SipStackReceiver::handleNewInvite(osip_event_t* event, const sockaddr_in& f
         m_stack.m_answers.answer(tx, 503);
         return;
     }
+    if (!m_stack.m_shares.hasRoom(SipStackShares::Kind::Call, from.sin_addr)) {
+        RDLOG("%s holds %d calls, its share: INVITE from port %d answered 503", ipv4Text(from.sin_addr).c_str(),
+              SipStackShares::kMaxCallsPerAddress, ntohs(from.sin_port));
+        m_stack.m_answers.answer(tx, 503);
+        return;
+    }
     Call* call = newCall(tx->request.get(), from, local);
     osip_message_t* trying = call ? m_stack.m_answers.buildResponse(tx->request.get(), 100, call->localTag) : nullptr;
     if (!trying || osip_dialog_init_as_uas(&call->dialog, tx->request.get(), trying) != 0) {
@@ -235,6 +269,7 @@ SipStackReceiver::Call* SipStackReceiver::newCall(osip_message_t* invite, const 
     call->localTag = m_stack.randomHex(8);
     call->peer = from;
     call->local = local;
+    call->share = m_stack.m_shares.take(SipStackShares::Kind::Call, from.sin_addr);
     Call* raw = call.get();
     m_stack.m_calls[raw->cid] = std::move(call);
     return raw;

@@ -33,6 +33,11 @@ private:
     using Call = SipStackCall;
 
     static bool wellFormed(osip_message_t* message);
+    // A new request gets a transaction only within its address's share and the stack's table;
+    // otherwise it is refused at once: a 503 while the stateless budget allows, else dropped.
+    bool admit(osip_message_t* request, const sockaddr_in& from);
+    // A 503 outside any transaction when the budget allows: whether it was sent.
+    bool refuse(osip_message_t* request, const sockaddr_in& from);
     void handleRequest(osip_event* event, const sockaddr_in& from, const in_addr& local);
     void handleNewInvite(osip_event* event, const sockaddr_in& from, const in_addr& local);
     void handleCancel(osip_event* event, const sockaddr_in& from, const in_addr& local);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SipMessagePtr.h"
+#include "SipStackShares.h"
 
 #include <osipparser2/osip_parser.h>
 
@@ -50,4 +51,6 @@ public:
     SipMessagePtr waiting;
     std::string waitHost;
     int waitPort = 0;
+    // Server: counts against the share of the address the request came from.
+    SipStackShares::Ticket share;
 };

@@ -70,7 +70,7 @@ std::string SipStackTestBase::request(const std::string& method, const Dialog& d
                                       int cseq, const std::string& extraHeaders, const std::string& body,
                                       const std::string& cseqMethod) const
 {
-    const std::string peer = "127.0.0.2:" + std::to_string(m_peer->port());
+    const std::string peer = m_peer->ip() + ":" + std::to_string(m_peer->port());
     std::string text = method + " sip:12@127.0.0.1:" + std::to_string(m_port) + " SIP/2.0\r\n";
     text += "Via: SIP/2.0/UDP " + peer + ";branch=" + branch + ";rport\r\n";
     text += "From: \"Desk 12\" <sip:caller@" + peer + ">;tag=" + dialog.fromTag + "\r\n";
@@ -84,6 +84,18 @@ std::string SipStackTestBase::request(const std::string& method, const Dialog& d
     if (!body.empty() && extraHeaders.find("Content-Type") == std::string::npos)
         text += "Content-Type: application/sdp\r\n";
     text += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return text;
+}
+
+std::string SipStackTestBase::requestFrom(const SipTestPeer& peer, const std::string& method, const Dialog& dialog,
+                                          const std::string& branch, int cseq, const std::string& extraHeaders,
+                                          const std::string& body) const
+{
+    std::string text = request(method, dialog, branch, cseq, extraHeaders, body);
+    const std::string ours = m_peer->ip() + ":" + std::to_string(m_peer->port());
+    const std::string theirs = peer.ip() + ":" + std::to_string(peer.port());
+    for (size_t at = text.find(ours); at != std::string::npos; at = text.find(ours, at + theirs.size()))
+        text.replace(at, ours.size(), theirs);
     return text;
 }
 

@@ -38,6 +38,10 @@ protected:
     std::string request(const std::string& method, const Dialog& dialog, const std::string& branch, int cseq,
                         const std::string& extraHeaders = std::string(), const std::string& body = std::string(),
                         const std::string& cseqMethod = std::string()) const;
+    // The same from another peer.
+    std::string requestFrom(const SipTestPeer& peer, const std::string& method, const Dialog& dialog,
+                            const std::string& branch, int cseq, const std::string& extraHeaders = std::string(),
+                            const std::string& body = std::string()) const;
     static std::string offer();
     static std::string branch();
 

@@ -1,6 +1,8 @@
+#include "SipStackShares.h"
 #include "SipStackTestBase.h"
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -475,55 +477,72 @@ TEST_F(SipStackUasTest, AnswerCallsRefuseWrongTransactions)
     SipStack::eventFree(incoming);
 }
 
-// At most kMaxCalls calls at once; the next INVITE gets 503.
+// At most kMaxCalls calls at once, from any addresses; the next INVITE gets 503.
 TEST_F(SipStackUasTest, CallLimit)
 {
+    static_assert(SipStack::kMaxCalls % 2 == 0 && SipStack::kMaxCalls / 2 <= SipStackShares::kMaxCallsPerAddress,
+                  "two addresses fill the table");
+    SipTestPeer second("127.0.0.3");
     for (int i = 0; i < SipStack::kMaxCalls; ++i) {
+        SipTestPeer& peer = i % 2 ? second : *m_peer;
         Dialog dialog;
         dialog.callId = "many" + std::to_string(i) + "@127.0.0.2";
         dialog.fromTag = "m" + std::to_string(i);
-        ASSERT_TRUE(m_peer->send(request("INVITE", dialog, branch(), 1, std::string(), offer()), m_port));
-        ASSERT_FALSE(m_peer->receiveStarting("SIP/2.0 100", 2000).text.empty()) << i;
+        ASSERT_TRUE(peer.send(requestFrom(peer, "INVITE", dialog, branch(), 1, std::string(), offer()), m_port));
+        ASSERT_FALSE(peer.receiveStarting("SIP/2.0 100", 2000).text.empty()) << i;
     }
+    SipTestPeer third("127.0.0.4");
     Dialog extra;
-    extra.callId = "one-too-many@127.0.0.2";
+    extra.callId = "one-too-many@127.0.0.4";
     extra.fromTag = "x";
-    ASSERT_TRUE(m_peer->send(request("INVITE", extra, branch(), 1, std::string(), offer()), m_port));
-    EXPECT_FALSE(m_peer->receiveStarting("SIP/2.0 503", 2000).text.empty());
+    ASSERT_TRUE(third.send(requestFrom(third, "INVITE", extra, branch(), 1, std::string(), offer()), m_port));
+    EXPECT_FALSE(third.receiveStarting("SIP/2.0 503", 2000).text.empty());
 }
 
-// The transaction table is bounded: requests the application has not answered fill it and the
-// next request gets 503; answered ones make room for new requests.
+// The transaction table is bounded: requests the application has not answered, from as many
+// addresses as fill it at their shares, take it whole and the next request gets 503; answered
+// ones make room for new requests.
 TEST_F(SipStackUasTest, TransactionTableBounded)
 {
-    const auto options = [&](int n) {
+    constexpr int addresses = SipStack::kMaxTransactions / SipStackShares::kMaxTransactionsPerAddress;
+    static_assert(addresses * SipStackShares::kMaxTransactionsPerAddress == SipStack::kMaxTransactions,
+                  "whole shares fill the table");
+    std::vector<std::unique_ptr<SipTestPeer>> peers;
+    for (int i = 0; i <= addresses; ++i) {
+        peers.push_back(std::make_unique<SipTestPeer>(("127.0.0." + std::to_string(10 + i)).c_str()));
+        ASSERT_TRUE(peers.back()->isOpen());
+    }
+    const auto options = [&](const SipTestPeer& peer, int n) {
         Dialog dialog;
-        dialog.callId = "table" + std::to_string(n) + "@127.0.0.2";
+        dialog.callId = "table" + std::to_string(n) + "@" + peer.ip();
         dialog.fromTag = "t" + std::to_string(n);
-        return request("OPTIONS", dialog, branch(), 1);
+        return requestFrom(peer, "OPTIONS", dialog, branch(), 1);
     };
     std::vector<int> tids;
     for (int i = 0; i < SipStack::kMaxTransactions; ++i) {
-        ASSERT_TRUE(m_peer->send(options(i), m_port));
+        SipTestPeer& peer = *peers[i % addresses];
+        ASSERT_TRUE(peer.send(options(peer, i), m_port));
         SipStackEvent* event = waitEvent(SipStackEvent::MessageNew, 2000);
         ASSERT_NE(event, nullptr) << i;
         tids.push_back(event->tid);
         SipStack::eventFree(event);
     }
-    ASSERT_TRUE(m_peer->send(options(-1), m_port));
-    EXPECT_FALSE(m_peer->receiveStarting("SIP/2.0 503", 2000).text.empty());
-    // Answered in small batches, so the peer's socket buffer takes every answer.
+    SipTestPeer& last = *peers.back();
+    ASSERT_TRUE(last.send(options(last, -1), m_port));
+    EXPECT_FALSE(last.receiveStarting("SIP/2.0 503", 2000).text.empty());
+    m_stack->lock();
+    for (int tid : tids)
+        EXPECT_EQ(m_stack->messageSendAnswer(tid, 200, nullptr), 0);
+    m_stack->unlock();
+    // Each peer's socket buffer takes its 64 answers.
     size_t answers = 0;
-    for (size_t i = 0; i < tids.size(); i += 32) {
-        m_stack->lock();
-        for (size_t j = i; j < std::min(tids.size(), i + 32); ++j)
-            EXPECT_EQ(m_stack->messageSendAnswer(tids[j], 200, nullptr), 0);
-        m_stack->unlock();
-        answers += m_peer->collect(60).size();
+    const int64_t deadline = SipTestPeer::nowMs() + 5000;
+    while (answers < tids.size() && SipTestPeer::nowMs() < deadline) {
+        for (int p = 0; p < addresses; ++p)
+            answers += !peers[p]->receive(5).text.empty();
     }
-    answers += m_peer->collect(300).size();
     EXPECT_EQ(answers, tids.size());
-    ASSERT_TRUE(m_peer->send(options(-2), m_port));
+    ASSERT_TRUE(last.send(options(last, -2), m_port));
     SipStackEvent* event = waitEvent(SipStackEvent::MessageNew, 2000);
     ASSERT_NE(event, nullptr);
     SipStack::eventFree(event);

@@ -201,6 +201,25 @@ bool SipTestPeer::isBound(const char* ip, int port)
     return false;
 }
 
+long SipTestPeer::receiveQueue(const char* ip, int port)
+{
+    in_addr address{};
+    inet_pton(AF_INET, ip, &address);
+    char wanted[32];
+    std::snprintf(wanted, sizeof(wanted), "%08X:%04X", address.s_addr, port);
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues;
+        if (fields >> slot >> local >> remote >> state >> queues && local == wanted) {
+            const size_t colon = queues.find(':');
+            return colon == std::string::npos ? -1 : std::stol(queues.substr(colon + 1), nullptr, 16);
+        }
+    }
+    return -1;
+}
+
 bool SipTestPeer::waitBound(const char* ip, int port, int timeoutMs)
 {
     const int64_t deadline = nowMs() + timeoutMs;

@@ -46,6 +46,9 @@ public:
     static int freePort(const char* ip);
     // Whether some process has UDP ip:port bound now.
     static bool isBound(const char* ip, int port);
+    // Bytes waiting to be read by the UDP socket bound to ip:port (0.0.0.0 for any address);
+    // -1 when there is none.
+    static long receiveQueue(const char* ip, int port);
     // Waits until another process has bound UDP ip:port; false on time-out.
     static bool waitBound(const char* ip, int port, int timeoutMs);
 
