@@ -238,7 +238,7 @@ bool TUTKClient::takeItem(RDThread* thread, Item& item)
 {
     std::unique_lock<std::mutex> lock(m_sendLock);
     m_sendReady.wait_for(lock, std::chrono::milliseconds(kSendIdleWaitMs),
-                         [&] { return !m_sendQueue.empty() || thread->isStop(); });
+                         [&] { return !m_sendQueue.empty() || thread->isStop() || m_closeWhenSent.load(); });
     if (m_sendQueue.empty() || thread->isStop())
         return false;
     item = std::move(m_sendQueue.front());
@@ -287,6 +287,12 @@ void TUTKClient::readMessages(RDThread* thread)
         }
         VexaBuffer message(buffer.data(), result);
         notifyData(message);
+        if (isCloseRequested()) {
+            // The reply is queued by now: the sender closes the session once it has gone out.
+            m_closeWhenSent = true;
+            wakeSender();
+            break;
+        }
     }
 }
 
@@ -312,7 +318,8 @@ void TUTKClient::readAudioFrames(RDThread* thread)
             // has handed on every message sent before it, which a close here would drop.
             if (result == LoopP2pPeerClosed)
                 break;
-            if (!thread->isStop())
+            // -1006 after another thread closed the session is that close, logged there.
+            if (!thread->isStop() && m_avIndex.load() >= 0)
                 RDLOG("avRecvAudioData %d: P2P session %d ends", result, m_sessionId.load());
             closeSdk();
             break;
@@ -352,8 +359,15 @@ void TUTKClient::sendItems(RDThread* thread)
             break;
         }
         Item item;
-        if (!takeItem(thread, item))
+        if (!takeItem(thread, item)) {
+            // Empty after the reply to the request that asked for the end.
+            if (m_closeWhenSent.load() && !thread->isStop()) {
+                RDLOG("P2P session %d: closed as its request was handled", m_sessionId.load());
+                closeSdk();
+                break;
+            }
             continue;
+        }
         // A failed send shuts the session down in the SDK; the readers then see the end.
         const char* bytes = reinterpret_cast<const char*>(item.bytes.bytes());
         if (item.kind == ItemKind::Message)

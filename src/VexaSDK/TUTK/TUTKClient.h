@@ -34,8 +34,9 @@ enum TUTKFrameInfoValue : unsigned int
 // Audio" queues the received audio packets for the channel engine.
 //
 // The session id and AV index are atomic and closed through exchange(-1), so exactly one thread
-// (a reader meeting a fatal result, the sender after an overflow, or stop) stops the AV server
-// and closes the session, however they race.
+// (a reader meeting a fatal result, the sender after an overflow or after the last reply to a
+// client whose close was requested, or stop) stops the AV server and closes the session,
+// however they race.
 //
 // Threads: start and stop on the owning server's listen thread only; abortStart from any
 // thread; send, sendData, sendAudio, readAudio and isConnected from any thread.
@@ -119,6 +120,8 @@ private:
     std::atomic<bool> m_startAborted{false};
     // Set by a producer that found the send queue over its message limit.
     std::atomic<bool> m_overflowed{false};
+    // Set by the read thread once the observer asked for the end and its reply is queued.
+    std::atomic<bool> m_closeWhenSent{false};
     std::atomic<bool> m_threadsRunning{false};
 
     std::mutex m_sendLock;

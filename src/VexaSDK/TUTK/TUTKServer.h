@@ -54,7 +54,8 @@ public:
     bool isRunning() const override;
     // Logged in and listening for sessions.
     bool isListening() const override;
-    // Queues the message to every client, in order of arrival.
+    // Queues the message to every client (only the logged-in ones while authentication is on),
+    // in order of arrival.
     void sendToAll(const char* data, int length) override;
 
     void setUid(const QString& uid);

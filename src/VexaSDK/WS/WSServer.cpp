@@ -14,8 +14,8 @@ constexpr int kAcceptSliceUs = 1000 * 1000;
 
 } // namespace
 
-WSServer::WSServer(double pingInterval)
-    : m_pingInterval(pingInterval), m_registry(*this)
+WSServer::WSServer(const WSClient::Timeouts& timeouts)
+    : m_timeouts(timeouts), m_registry(*this)
 {
 }
 
@@ -104,5 +104,6 @@ void WSServer::acceptOne()
     }
     socket->setNonBlocking();
     RDLOG("WebSocket client %s connected", socket->address().toString().c_str());
-    m_registry.admit(new WSClient(socket.release(), m_pingInterval));
+    // The client asks on each wake, so a change of the credentials reaches connected apps too.
+    m_registry.admit(new WSClient(socket.release(), m_timeouts, [this]() { return isAuthEnabled() != 0; }));
 }
