@@ -600,7 +600,12 @@ TEST_F(WSServerTest, AppsThatOnlyHoldASlotAreClosed)
 // served.
 TEST_F(WSServerTest, SixtyFourSilentAppsGiveWayToARealOne)
 {
-    const WSClient::Timeouts timeouts = shortTimeouts();
+    // Longer than shortTimeouts: the 64 must all be connected before the first is closed, and
+    // that takes about a second on a loaded machine.
+    WSClient::Timeouts timeouts;
+    timeouts.pingAfter = 2.0;
+    timeouts.pongWithin = 3.0;
+    timeouts.loginWithin = 4.0;
     const struct
     {
         bool auth;
