@@ -68,8 +68,8 @@ bool isNothingReceived(int result)
 
 } // namespace
 
-TUTKClient::TUTKClient(int sessionId)
-    : m_sessionId(sessionId)
+TUTKClient::TUTKClient(int sessionId, double loginWithin, LoginRequired loginRequired)
+    : m_loginWithin(loginWithin), m_loginRequired(std::move(loginRequired)), m_sessionId(sessionId)
 {
 }
 
@@ -267,10 +267,19 @@ int TUTKClient::readAudio(VexaAudioPacket& packet)
 void TUTKClient::readMessages(RDThread* thread)
 {
     std::vector<char> buffer(kIoCtrlBufferBytes);
+    const double loginBy = RDThread::monotonicTime() + m_loginWithin;
     while (!thread->isStop() && m_sessionId.load() >= 0) {
         const int av = m_avIndex.load();
         if (av < 0)
             break;
+        // Asked on every pass, so an app that came while authentication was off goes too once
+        // it is switched on.
+        if (m_loginWithin > 0 && m_loginRequired && !isAuthorized() && RDThread::monotonicTime() >= loginBy
+            && m_loginRequired()) {
+            RDLOG("P2P session %d: not logged in within %.0f s, closed", m_sessionId.load(), m_loginWithin);
+            closeSdk();
+            break;
+        }
         unsigned int type = 0;
         const int result = avRecvIOCtrl(av, &type, buffer.data(), kIoCtrlBufferBytes, kReceiveWaitMs);
         if (result < 1) {

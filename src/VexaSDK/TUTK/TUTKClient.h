@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -38,8 +39,13 @@ enum TUTKFrameInfoValue : unsigned int
 // client whose close was requested, or stop) stops the AV server and closes the session,
 // however they race.
 //
+// While authentication is on (loginRequired), an app that has not logged in loginWithin after
+// its AV start is closed: the SDK serves only kMaxSessions apps, and one that never logs in
+// would hold its session for good.
+//
 // Threads: start and stop on the owning server's listen thread only; abortStart from any
-// thread; send, sendData, sendAudio, readAudio and isConnected from any thread.
+// thread; send, sendData, sendAudio, readAudio and isConnected from any thread; loginRequired
+// on the read thread.
 class TUTKClient : public VexaClient
 {
 public:
@@ -60,9 +66,15 @@ public:
     // How long an idle sender sleeps before it looks at its stop flag again; a queued item or
     // stop wakes it at once.
     static constexpr int kSendIdleWaitMs = 100;
+    // An app logs in with its first messages; 30 s is room for a user who types the password.
+    static constexpr double kLoginWithin = 30.0;
 
-    // A client on an open SDK session; it owns the session from here on.
-    explicit TUTKClient(int sessionId);
+    // Whether the app must log in (the server's authentication is on).
+    using LoginRequired = std::function<bool()>;
+
+    // A client on an open SDK session; it owns the session from here on. Without loginRequired,
+    // or with loginWithin 0 or less, no login is awaited.
+    explicit TUTKClient(int sessionId, double loginWithin = kLoginWithin, LoginRequired loginRequired = LoginRequired());
     ~TUTKClient() override;
     TUTKClient(const TUTKClient&) = delete;
     TUTKClient& operator=(const TUTKClient&) = delete;
@@ -113,6 +125,8 @@ private:
     void readAudioFrames(RDThread* thread);
     void sendItems(RDThread* thread);
 
+    const double m_loginWithin;
+    const LoginRequired m_loginRequired;
     std::atomic<int> m_sessionId;
     std::atomic<int> m_channelId{-1};
     std::atomic<int> m_avIndex{-1};
