@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -41,8 +42,8 @@ std::string closeBody(WSCloseCode code)
 
 } // namespace
 
-WSClient::WSClient(RDTcpSocket* socket, const Timeouts& timeouts, LoginRequired loginRequired)
-    : m_timeouts(timeouts), m_loginRequired(std::move(loginRequired)), m_socket(socket)
+WSClient::WSClient(RDTcpSocket* socket, RulesSource rules)
+    : m_rules(std::move(rules)), m_socket(socket)
 {
     if (m_socket)
         m_peer = m_socket->address().toString();
@@ -207,7 +208,7 @@ bool WSClient::enqueue(WSOpcode opcode, std::string payload, bool urgent)
 
 bool WSClient::write(const std::string& bytes)
 {
-    std::lock_guard<std::timed_mutex> lock(m_writeLock);
+    std::lock_guard<std::mutex> lock(m_writeLock);
     if (m_closing)
         return false;
     // The socket lives until stop, which joins the writers first.
@@ -223,9 +224,14 @@ void WSClient::closeWith(uint16_t code, const char* why)
     RDLOG("WebSocket client %s: close %d (%s)", m_peer.c_str(), code, why);
     {
         // A writer stalled on an app that reads nothing holds the lock up to kWriteTimeoutMs: the
-        // close frame is not worth that wait, the shutdown below ends that writer too.
-        std::unique_lock<std::timed_mutex> lock(m_writeLock, std::defer_lock);
-        if (lock.try_lock_for(std::chrono::milliseconds(kCloseWriteTimeoutMs))) {
+        // close frame is not worth that wait, the shutdown below ends that writer too. (Tried in
+        // 1-ms steps: ThreadSanitizer does not see std::timed_mutex's timed lock and would
+        // report every unlock.)
+        std::unique_lock<std::mutex> lock(m_writeLock, std::defer_lock);
+        const double giveUpAt = now() + kCloseWriteTimeoutMs / 1000.0;
+        while (!lock.try_lock() && now() < giveUpAt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (lock.owns_lock()) {
             if (!m_closing && m_socket && m_socket->isValid()) {
                 const std::string frame = WSFrameHeader::encodeClose(code);
                 m_socket->sendAll(frame.data(), static_cast<int>(frame.size()), kCloseWriteTimeoutMs);
@@ -239,7 +245,7 @@ void WSClient::closeWith(uint16_t code, const char* why)
 void WSClient::finishClose()
 {
     {
-        std::lock_guard<std::timed_mutex> lock(m_writeLock);
+        std::lock_guard<std::mutex> lock(m_writeLock);
         m_closing = true;
     }
     RDLOG("WebSocket client %s: closed as its request was handled", m_peer.c_str());
@@ -364,26 +370,28 @@ bool WSClient::readMessages(RDThread* thread, const std::string& firstBytes)
                 return enqueue(WSOpcode::Close, closeBody(WSCloseCode::PolicyViolation), false);
             }
         }
+        const Rules rules = m_rules ? m_rules() : Rules();
+        const Timeouts& wait = rules.timeouts;
         const double t = now();
         WSCloseCode code = WSCloseCode::Normal;
-        if (const char* why = overdue(t, handshakeAt, pingedAt, &code)) {
+        if (const char* why = overdue(rules, t, handshakeAt, pingedAt, &code)) {
             closeWith(static_cast<uint16_t>(code), why);
             return false;
         }
         double wake = t + kWaitSliceUs / 1e6;
-        if (m_timeouts.pingAfter > 0) {
-            if (pingedAt < 0 && t >= heardAt + m_timeouts.pingAfter) {
+        if (wait.pingAfter > 0) {
+            if (pingedAt < 0 && t >= heardAt + wait.pingAfter) {
                 // Urgent: behind a backlog the app could not answer in time.
                 enqueue(WSOpcode::Ping, kPingPayload, true);
                 pingedAt = t;
             }
             if (pingedAt < 0)
-                wake = std::min(wake, heardAt + m_timeouts.pingAfter);
-            else if (m_timeouts.pongWithin > 0)
-                wake = std::min(wake, pingedAt + m_timeouts.pongWithin);
+                wake = std::min(wake, heardAt + wait.pingAfter);
+            else if (wait.pongWithin > 0)
+                wake = std::min(wake, pingedAt + wait.pongWithin);
         }
-        if (m_timeouts.loginWithin > 0 && handshakeAt + m_timeouts.loginWithin > t)
-            wake = std::min(wake, handshakeAt + m_timeouts.loginWithin);
+        if (wait.loginWithin > 0 && handshakeAt + wait.loginWithin > t)
+            wake = std::min(wake, handshakeAt + wait.loginWithin);
         if (thread->isStop() || !socket->isValid())
             return false;
         const int waitUs = std::max(1, static_cast<int>((wake - t) * 1e6) + 1);
@@ -395,16 +403,17 @@ bool WSClient::readMessages(RDThread* thread, const std::string& firstBytes)
     }
 }
 
-const char* WSClient::overdue(double t, double handshakeAt, double pingedAt, WSCloseCode* code) const
+const char* WSClient::overdue(const Rules& rules, double t, double handshakeAt, double pingedAt,
+                              WSCloseCode* code) const
 {
+    const Timeouts& wait = rules.timeouts;
     // Checked on every wake, not only at the deadline: an app that connected while
     // authentication was off and never logged in goes too once it is switched on.
-    if (m_timeouts.loginWithin > 0 && t >= handshakeAt + m_timeouts.loginWithin && m_loginRequired
-        && !isAuthorized() && m_loginRequired()) {
+    if (rules.loginRequired && wait.loginWithin > 0 && t >= handshakeAt + wait.loginWithin && !isAuthorized()) {
         *code = WSCloseCode::PolicyViolation;
         return "not logged in in time";
     }
-    if (m_timeouts.pongWithin > 0 && pingedAt >= 0 && t >= pingedAt + m_timeouts.pongWithin) {
+    if (wait.pongWithin > 0 && pingedAt >= 0 && t >= pingedAt + wait.pongWithin) {
         // The code python3-websockets and others close with when their own pings go unanswered.
         *code = WSCloseCode::InternalError;
         return "no answer to a ping";

@@ -19,8 +19,8 @@ class RDThread;
 // One WebSocket connection of a remote app (RFC 6455, server side). Its read thread ("WSClient
 // Read") reads the opening handshake and then the frames, hands text messages and binary
 // messages of kind 0 to the observer and queues binary messages of kind 1 as received audio;
-// it also watches the app: an app silent for pingAfter is pinged and closed (1011) when nothing
-// comes within pongWithin, and while authentication is on (loginRequired) one that has not
+// it also watches the app by its rules: an app silent for pingAfter is pinged and closed (1011)
+// when nothing comes within pongWithin, and while authentication is on (loginRequired) one that has not
 // logged in loginWithin after its handshake is closed (1008), so that connections which only
 // hold a slot give it up. The send thread ("WSClient Send") writes the queued messages, audio
 // and pings as unmasked frames.
@@ -35,7 +35,7 @@ class RDThread;
 // size (WSMessageReader), the send queue, the received audio queue and the three waits above.
 //
 // Threads: start and stop on the server's listen thread; the send operations, readAudio and
-// isConnected from any thread; loginRequired on the read thread. Locks: m_queueLock (send
+// isConnected from any thread; the rules source on the read thread. Locks: m_queueLock (send
 // queue), m_writeLock (whole frames on the socket, so that the read thread's close never
 // splits a frame of the send thread), m_socketLock (the socket pointer against stop). Order:
 // m_queueLock before m_socketLock; m_writeLock is taken alone.
@@ -69,8 +69,15 @@ public:
         // From the handshake, the time to log in while loginRequired says so.
         double loginWithin = kLoginWithin;
     };
-    // Whether the app must log in (the server's authentication is on); asked on the read thread.
-    using LoginRequired = std::function<bool()>;
+    // What the client goes by, asked anew on every wake of its read thread, so that a change of
+    // the server's credentials or waits reaches the apps connected already.
+    struct Rules
+    {
+        Timeouts timeouts;
+        // The app must log in (the server's authentication is on).
+        bool loginRequired = false;
+    };
+    using RulesSource = std::function<Rules()>;
     // The whole request head must arrive within this time, or the connection is closed.
     static constexpr int kHandshakeTimeoutMs = 10000;
     // Queued messages at most: a remote app that reads none of more than this many is gone or
@@ -82,8 +89,8 @@ public:
     // reading.
     static constexpr int kWriteTimeoutMs = 30000;
 
-    // Takes the accepted socket. Without loginRequired no login is awaited.
-    WSClient(RDTcpSocket* socket, const Timeouts& timeouts, LoginRequired loginRequired = LoginRequired());
+    // Takes the accepted socket. Without rules the default waits hold and no login is awaited.
+    explicit WSClient(RDTcpSocket* socket, RulesSource rules = RulesSource());
     ~WSClient() override;
 
     bool start() override;
@@ -124,7 +131,7 @@ private:
     bool readMessages(RDThread* thread, const std::string& firstBytes);
     // Why the app is closed now (the reason for the log, and the close code), or null while it
     // may stay. pingedAt: the time of the ping it has not answered yet, or < 0.
-    const char* overdue(double now, double handshakeAt, double pingedAt, WSCloseCode* code) const;
+    const char* overdue(const Rules& rules, double now, double handshakeAt, double pingedAt, WSCloseCode* code) const;
     void onBinary(const std::string& message);
     // Queues one item (urgent: before the others); false when the client is closed or the
     // queue is full (the client then closes).
@@ -139,15 +146,12 @@ private:
     void shutdownSocket();
     std::string peer() const;
 
-    const Timeouts m_timeouts;
-    const LoginRequired m_loginRequired;
+    const RulesSource m_rules;
     std::string m_peer;
 
     mutable std::mutex m_socketLock;
     std::unique_ptr<RDTcpSocket> m_socket;
-    // Timed: a close from the read thread waits only so long for a writer stuck on an app that
-    // reads nothing.
-    std::timed_mutex m_writeLock;
+    std::mutex m_writeLock;
     bool m_closing = false; // under m_writeLock: nothing more is written
 
     std::atomic<bool> m_handshaken{false};

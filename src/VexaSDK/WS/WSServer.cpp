@@ -64,6 +64,18 @@ void WSServer::stop()
     m_listeningPort.store(0);
 }
 
+void WSServer::setTimeouts(const WSClient::Timeouts& timeouts)
+{
+    std::lock_guard<std::mutex> lock(m_timeoutsLock);
+    m_timeouts = timeouts;
+}
+
+WSClient::Timeouts WSServer::timeouts() const
+{
+    std::lock_guard<std::mutex> lock(m_timeoutsLock);
+    return m_timeouts;
+}
+
 bool WSServer::isRunning() const
 {
     return m_listenThread != nullptr;
@@ -104,6 +116,10 @@ void WSServer::acceptOne()
     }
     socket->setNonBlocking();
     RDLOG("WebSocket client %s connected", socket->address().toString().c_str());
-    // The client asks on each wake, so a change of the credentials reaches connected apps too.
-    m_registry.admit(new WSClient(socket.release(), m_timeouts, [this]() { return isAuthEnabled() != 0; }));
+    m_registry.admit(new WSClient(socket.release(), [this]() {
+        WSClient::Rules rules;
+        rules.timeouts = timeouts();
+        rules.loginRequired = isAuthEnabled() != 0;
+        return rules;
+    }));
 }

@@ -50,12 +50,17 @@ public:
     int clientCount() const { return m_registry.count(); }
     // Connections refused because kMaxClients were served.
     int refusedCount() const { return m_refused.load(); }
+    // Every client goes by the new waits from its next wake on (within seconds), also the ones
+    // connected already. Any thread.
+    void setTimeouts(const WSClient::Timeouts& timeouts);
+    WSClient::Timeouts timeouts() const;
 
 private:
     void run(RDThread* thread);
     void acceptOne();
 
-    const WSClient::Timeouts m_timeouts;
+    mutable std::mutex m_timeoutsLock;
+    WSClient::Timeouts m_timeouts;
     RDSocketAddress m_address;
     std::unique_ptr<RDTcpSocketServer> m_listenSocket;
     std::atomic<int> m_listeningPort{0};
