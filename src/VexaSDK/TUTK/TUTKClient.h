@@ -40,8 +40,8 @@ enum TUTKFrameInfoValue : unsigned int
 // however they race.
 //
 // While authentication is on (loginRequired), an app that has not logged in loginWithin after
-// its AV start is closed: the SDK serves only kMaxSessions apps, and one that never logs in
-// would hold its session for good.
+// its AV start is closed: the SDK serves three apps at most (TUTKServer::kMaxSessions), and
+// one that never logs in would hold its session for good.
 //
 // Threads: start and stop on the owning server's listen thread only; abortStart from any
 // thread; send, sendData, sendAudio, readAudio and isConnected from any thread; loginRequired
@@ -74,7 +74,8 @@ public:
 
     // A client on an open SDK session; it owns the session from here on. Without loginRequired,
     // or with loginWithin 0 or less, no login is awaited.
-    explicit TUTKClient(int sessionId, double loginWithin = kLoginWithin, LoginRequired loginRequired = LoginRequired());
+    explicit TUTKClient(int sessionId, double loginWithin = kLoginWithin,
+                        LoginRequired loginRequired = LoginRequired());
     ~TUTKClient() override;
     TUTKClient(const TUTKClient&) = delete;
     TUTKClient& operator=(const TUTKClient&) = delete;

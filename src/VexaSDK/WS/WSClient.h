@@ -20,10 +20,10 @@ class RDThread;
 // Read") reads the opening handshake and then the frames, hands text messages and binary
 // messages of kind 0 to the observer and queues binary messages of kind 1 as received audio;
 // it also watches the app by its rules: an app silent for pingAfter is pinged and closed (1011)
-// when nothing comes within pongWithin, and while authentication is on (loginRequired) one that has not
-// logged in loginWithin after its handshake is closed (1008), so that connections which only
-// hold a slot give it up. The send thread ("WSClient Send") writes the queued messages, audio
-// and pings as unmasked frames.
+// when nothing comes within pongWithin, and while authentication is on (loginRequired) one
+// that has not logged in loginWithin after its handshake is closed (1008), so that connections
+// which only hold a slot give it up. The send thread ("WSClient Send") writes the queued
+// messages, audio and pings as unmasked frames.
 //
 // Both threads sleep in poll() or on a condition variable until a byte, an item, a deadline or
 // stop. The client ends itself (socket shut down, isConnected false) on a close, a protocol
@@ -78,6 +78,7 @@ public:
         bool loginRequired = false;
     };
     using RulesSource = std::function<Rules()>;
+
     // The whole request head must arrive within this time, or the connection is closed.
     static constexpr int kHandshakeTimeoutMs = 10000;
     // Queued messages at most: a remote app that reads none of more than this many is gone or

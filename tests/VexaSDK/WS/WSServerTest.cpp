@@ -322,7 +322,6 @@ TEST_F(WSServerTest, OversizeClosesWithMessageTooBig)
     ASSERT_TRUE(waitForMessages(1));
 }
 
-
 // 64 clients are served; the 65th is closed at once without an answer; once one of the 64 has
 // gone, the next connection is served again.
 TEST_F(WSServerTest, SixtyFifthClientIsRefused)
@@ -570,7 +569,8 @@ TEST_F(WSServerTest, AppsThatOnlyHoldASlotAreClosed)
             if (cases[i].auth != auth)
                 continue;
             const auto& c = cases[i];
-            apps.emplace_back([&, i, c] { outcomes[i] = play(m_port, c.logIn, c.answerPings, c.closeCode ? 30 : stayFor); });
+            const double watch = c.closeCode ? 30 : stayFor;
+            apps.emplace_back([&, i, c, watch] { outcomes[i] = play(m_port, c.logIn, c.answerPings, watch); });
         }
         for (std::thread& app : apps)
             app.join();
