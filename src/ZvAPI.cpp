@@ -194,8 +194,16 @@ int ZvAPI::login(VexaServer* server, VexaClient* client, const QJsonObject& requ
 {
     // A later failing check does not undo an earlier login.
     if (server->checkAuth(utf8(request.value(QStringLiteral("username"))),
-                          utf8(request.value(QStringLiteral("password")))))
+                          utf8(request.value(QStringLiteral("password"))))) {
         client->setAuthorized(true);
+    } else if (!client->isAuthorized() && server->isAuthEnabled()
+               && client->countFailedLogin() == kMaxFailedLogins) {
+        // Answered at once, guesses would cost nothing: the connection ends after this reply, so
+        // a guesser pays a reconnect (and a handshake) for every few, and the log gets one line
+        // per connection instead of two per guess.
+        RDLOG("%d failed logins on one connection: it is closed", kMaxFailedLogins);
+        client->requestClose();
+    }
     return client->isAuthorized() ? kResultOk : kResultUnauthorized;
 }
 

@@ -26,6 +26,9 @@ class VexaServer;
 //
 // Authentication: each client's login state is its `authorized` flag; a login compares the user
 // name and the lower-case hex MD5 of the password with the server's (VexaServer::checkAuth).
+// While authentication is on, the kMaxFailedLogins-th failed check of a client that has not
+// logged in is still answered, and then its connection is closed (VexaClient::requestClose);
+// the notifications reach only clients that have logged in (VexaServer::sendToAll).
 // Passwords never reach the log: logged messages show every "password" value as "***".
 class ZvAPI
 {
@@ -38,6 +41,9 @@ public:
         kResultUnauthorized = -9999,  // authentication on and not logged in, or wrong credentials
         kResultUnknownMethod = -9998
     };
+    // Failed credential checks a connection gets: enough for a user who mistypes, while
+    // guessing needs a new connection for every few tries.
+    static constexpr int kMaxFailedLogins = 5;
     // Where the "uid" of "GetDeviceInfo" comes from (the installation id setting).
     using InstallationId = std::function<QString()>;
 

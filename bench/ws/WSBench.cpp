@@ -3,9 +3,13 @@
 //   1. CPU of the whole process while 50 clients are connected and quiet;
 //   2. round trips of a small text message, p50/p99, with 1 and 20 clients asking in turn while
 //      another client keeps the server busy with a stream of messages;
-//   3. memory while a listener stops reading and a channel keeps sending it 20-ms audio frames.
+//   3. memory while a listener stops reading and a channel keeps sending it 20-ms audio frames;
+//   4. how long a real client waits behind 64 connections that never send, read or answer a
+//      ping (every slot), with authentication off and on, at the server's own waits: it tries
+//      to connect every 100 ms and counts as served once it is answered (after "login" with
+//      authentication on).
 //
-//   bench_ws [--idle-seconds S] [--rounds N] [--stall-seconds S]
+//   bench_ws [--idle-seconds S] [--rounds N] [--stall-seconds S] [--no-lockout]
 
 #include "RDSocketAddress.h"
 #include "VexaAudioPacket.h"
@@ -60,6 +64,7 @@ long rssKiB()
     return 0;
 }
 
+// Answers every message with itself; "login" also logs the client in.
 class Echo : public VexaServerObserver
 {
 public:
@@ -70,6 +75,8 @@ public:
     }
     void onClientData(VexaServer*, const std::shared_ptr<VexaClient>& client, VexaBuffer& buffer) override
     {
+        if (buffer.size() == 5 && std::memcmp(buffer.bytes(), "login", 5) == 0)
+            client->setAuthorized(true);
         client->send(reinterpret_cast<const char*>(buffer.bytes()), buffer.size());
     }
     std::mutex mutex;
@@ -85,6 +92,7 @@ public:
         if (fd >= 0)
             close(fd);
     }
+    // Connects and shakes hands: false when refused (closed before the answer) or failed.
     bool open(int port, int receiveBuffer = 0)
     {
         fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -241,19 +249,65 @@ void stalledListener(int port, Echo& echo, double seconds)
                 now() - t0, sent, data.size(), peak - rss0, server->isConnected() ? "yes" : "no");
 }
 
+void lockout(bool auth)
+{
+    Echo echo;
+    WSServer server;
+    server.addObserver(&echo);
+    server.setAddress(RDSocketAddress("127.0.0.1", 0));
+    server.setAuth(auth ? 1 : 0, "user", "digest");
+    if (!server.start())
+        return;
+    const int port = server.listeningPort();
+    std::vector<std::unique_ptr<Client>> silent;
+    for (int i = 0; i < WSServer::kMaxClients; ++i) {
+        silent.push_back(std::make_unique<Client>());
+        if (!silent.back()->open(port)) {
+            std::printf("lockout: silent connection %d refused\n", i);
+            return;
+        }
+    }
+    const double t0 = now();
+    int attempts = 0;
+    for (;;) {
+        ++attempts;
+        Client app;
+        if (app.open(port)) {
+            std::string payload;
+            app.sendText("login");
+            if (app.readFrame(&payload) && payload == "login") {
+                std::printf("lockout, authentication %s: a real client waited %.2f s behind %d silent ones (%d "
+                            "attempts, 100 ms apart)\n",
+                            auth ? "on " : "off", now() - t0, WSServer::kMaxClients, attempts);
+                break;
+            }
+        }
+        if (now() - t0 > 300) {
+            std::printf("lockout, authentication %s: not served within 300 s\n", auth ? "on" : "off");
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    server.stop();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     double idleSeconds = 10, stallSeconds = 60;
     int rounds = 2000;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--idle-seconds"))
-            idleSeconds = std::atof(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--rounds"))
-            rounds = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--stall-seconds"))
-            stallSeconds = std::atof(argv[i + 1]);
+    bool lockouts = true;
+    for (int i = 1; i < argc; ++i) {
+        const bool value = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--no-lockout"))
+            lockouts = false;
+        else if (value && !std::strcmp(argv[i], "--idle-seconds"))
+            idleSeconds = std::atof(argv[++i]);
+        else if (value && !std::strcmp(argv[i], "--rounds"))
+            rounds = std::atoi(argv[++i]);
+        else if (value && !std::strcmp(argv[i], "--stall-seconds"))
+            stallSeconds = std::atof(argv[++i]);
     }
     Echo echo;
     WSServer server;
@@ -269,5 +323,9 @@ int main(int argc, char** argv)
     roundTrips(server.listeningPort(), 20, rounds / 10);
     stalledListener(server.listeningPort(), echo, stallSeconds);
     server.stop();
+    if (lockouts) {
+        lockout(false);
+        lockout(true);
+    }
     return 0;
 }

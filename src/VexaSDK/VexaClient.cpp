@@ -51,7 +51,7 @@ std::shared_ptr<VexaClient> VexaClient::sharedSelf() const
 void VexaClient::notifyData(VexaBuffer& buffer)
 {
     VexaClientObserver* observer = m_observer.load();
-    if (!observer)
+    if (!observer || isCloseRequested())
         return;
     const std::shared_ptr<VexaClient> self = sharedSelf();
     if (!self)

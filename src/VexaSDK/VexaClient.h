@@ -23,7 +23,8 @@ class VexaClientObserver;
 // Threads: start and stop run on the server's listen thread (only the registry calls them).
 // send, sendData, sendAudio, readAudio and isConnected may be called from any thread; the
 // channel engine calls only isConnected, sendAudio and readAudio, through a shared pointer.
-// The observer is set before start; authorized is the session's login state, kept by ZvAPI.
+// The observer is set before start; authorized and the failed logins are the session's login
+// state, kept by ZvAPI.
 class VexaClient
 {
 public:
@@ -65,11 +66,21 @@ public:
 
     void setObserver(VexaClientObserver* observer) { m_observer.store(observer); }
     // Hands one received message to the observer with this client's shared pointer; dropped
-    // when there is no observer or the client is no longer shared.
+    // when there is no observer, the client is no longer shared or its close was requested.
     void notifyData(VexaBuffer& buffer);
 
     void setAuthorized(bool authorized) { m_authorized.store(authorized); }
     bool isAuthorized() const { return m_authorized.load(); }
+    // Counts one more failed credential check: the count so far, this one included.
+    int countFailedLogin() { return m_failedLogins.fetch_add(1) + 1; }
+
+    // Ends the connection on the observer's word (ZvAPI, after too many failed logins), from the
+    // client's read thread while the observer handles one of its messages, where stop would wait
+    // for that very thread. The reply to that message and whatever was queued before it still go
+    // out, nothing the app sends after it reaches the observer, and then the transport closes
+    // (isConnected turns false and the registry purges the client as any that went away).
+    void requestClose() { m_closeRequested.store(true); }
+    bool isCloseRequested() const { return m_closeRequested.load(); }
 
 private:
     mutable std::mutex m_selfLock;
@@ -77,4 +88,6 @@ private:
     std::weak_ptr<VexaClient> m_weakSelf;
     std::atomic<VexaClientObserver*> m_observer{nullptr};
     std::atomic<bool> m_authorized{false};
+    std::atomic<int> m_failedLogins{0};
+    std::atomic<bool> m_closeRequested{false};
 };

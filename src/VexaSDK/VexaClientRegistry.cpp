@@ -81,10 +81,15 @@ void VexaClientRegistry::stopAll()
 
 int VexaClientRegistry::sendToAll(const char* data, int length)
 {
+    // With authentication on, an app that never logged in would otherwise hear every channel
+    // start and stop; read once, so one message goes to one set of clients.
+    const bool loggedInOnly = m_server.isAuthEnabled() != 0;
     int sent = 0;
     std::lock_guard<std::mutex> lock(m_clientLock);
     for (VexaClient* client : m_clients) {
-        if (client && client->send(data, length) >= 0)
+        if (!client || (loggedInOnly && !client->isAuthorized()))
+            continue;
+        if (client->send(data, length) >= 0)
             ++sent;
     }
     return sent;

@@ -38,7 +38,8 @@ public:
     // The same for every listed client.
     void stopAll();
 
-    // send (data, length) to every listed client: the number of clients it was queued to.
+    // send (data, length) to every listed client, or, while the server's authentication is on,
+    // to every listed client that has logged in: the number of clients it was queued to.
     int sendToAll(const char* data, int length);
     int count() const;
     // The listed clients, in order of arrival.

@@ -29,7 +29,8 @@ public:
     virtual void stop() = 0;
     virtual bool isRunning() const = 0;
     virtual bool isListening() const = 0;
-    // Queues one message to every listed client, in order of arrival.
+    // Queues one message to every listed client, in order of arrival; while authentication is
+    // on, only to those that have logged in.
     virtual void sendToAll(const char* data, int length) = 0;
 
     // Appended, no duplicate check; there is no removal (observers outlive the server).

@@ -1,9 +1,11 @@
 // Remote apps on the WebSocket API of the running program (a copy of the built binary): a strict
 // standard client (python3-websockets) and a page in headless Chromium log in, list, start and
-// stop a channel and get the notifications; the channel's RTP reaches a loopback receiver.
+// stop a channel and get the notifications; the channel's RTP reaches a loopback receiver. Raw
+// clients play apps that guess passwords, break the framing or listen in without logging in.
 #include "AppRtpReceiver.h"
 #include "SonarisRun.h"
 #include "TestSupport.h"
+#include "../VexaSDK/WS/WSTestPeer.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -13,6 +15,8 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
@@ -88,8 +92,34 @@ protected:
 
 } // namespace
 
+// The close code of a close frame's payload.
+int closeCode(const std::string& payload)
+{
+    return payload.size() < 2 ? -1 : (uint8_t(payload[0]) << 8) | uint8_t(payload[1]);
+}
+
+// The methods of the notifications the peer got until the reply to request id came or the
+// server closed it.
+QStringList notificationsUntilReply(WSTestPeer& peer, int id)
+{
+    QStringList heard;
+    WSFrameHeader frame;
+    std::string payload;
+    while (peer.readFrame(&frame, &payload) && frame.opcode == static_cast<int>(WSOpcode::Text)) {
+        const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(payload)).object();
+        if (object.value("id").toInt() == id && !object.contains("rtpId"))
+            break;
+        heard << object.value("method").toString();
+    }
+    return heard;
+}
+
 TEST_F(SonarisWebSocketTest, StrictClientLogsInListsStartsAndStops)
 {
+    // An app beside it that never logs in hears none of the channel's notifications.
+    WSTestPeer stranger;
+    ASSERT_TRUE(stranger.connect(m_apiPort) && stranger.handshake());
+
     const QString login = QStringLiteral(R"({"id":3,"method":"Login","username":"%1","password":"%2"})")
                               .arg(QLatin1String(kUser), md5Hex(QLatin1String(kPassword)));
     const TestSupport::Result r = TestSupport::run(
@@ -124,6 +154,64 @@ TEST_F(SonarisWebSocketTest, StrictClientLogsInListsStartsAndStops)
     ASSERT_FALSE(notifications.isEmpty());
     EXPECT_EQ(notifications.first(), "RtpStarted");
     EXPECT_EQ(notifications.last(), "RtpStopped");
+
+    // Anything sent to it was queued before this reply (or before its close, should its login
+    // time have run out on a slow machine).
+    ASSERT_TRUE(stranger.sendFrame(WSOpcode::Text, R"({"id":9,"method":"GetDeviceInfo"})"));
+    EXPECT_EQ(notificationsUntilReply(stranger, 9), QStringList());
+}
+
+// Of 2,000 wrong logins sent at once only five are answered before the connection is closed with
+// 1008, and the program logs that once; an unmasked frame closes its connection with 1002. The
+// program goes on serving: an app with the right credentials logs in.
+TEST_F(SonarisWebSocketTest, GuessersAndUnmaskedFramesAreCutOff)
+{
+    WSTestPeer guesser;
+    ASSERT_TRUE(guesser.connect(m_apiPort) && guesser.handshake());
+    std::thread flood([&] {
+        for (int id = 1; id <= 2000; ++id) {
+            const QString request = QStringLiteral(R"({"id":%1,"method":"Login","username":"%2","password":"%3"})")
+                                        .arg(id)
+                                        .arg(QLatin1String(kUser), md5Hex(QStringLiteral("guess")));
+            if (!guesser.sendFrame(WSOpcode::Text, request.toStdString()))
+                return;
+        }
+    });
+    QList<int> answered;
+    int code = 0;
+    WSFrameHeader frame;
+    std::string payload;
+    while (guesser.readFrame(&frame, &payload)) {
+        if (frame.opcode == static_cast<int>(WSOpcode::Close)) {
+            code = closeCode(payload);
+            break;
+        }
+        const QJsonObject reply = QJsonDocument::fromJson(QByteArray::fromStdString(payload)).object();
+        EXPECT_EQ(reply.value("result").toInt(), -9999);
+        answered << reply.value("id").toInt();
+    }
+    EXPECT_TRUE(guesser.waitClosed());
+    flood.join();
+    EXPECT_EQ(answered, (QList<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(code, 1008);
+    ASSERT_TRUE(m_run.waitForOutput("failed logins on one connection: it is closed"));
+    EXPECT_EQ(m_run.output().count("failed logins on one connection: it is closed"), 1);
+
+    WSTestPeer unmasked;
+    ASSERT_TRUE(unmasked.connect(m_apiPort) && unmasked.handshake());
+    ASSERT_TRUE(unmasked.sendRaw(std::string("\x81\x02{}", 4)));
+    ASSERT_TRUE(unmasked.readFrame(&frame, &payload));
+    EXPECT_EQ(frame.opcode, static_cast<int>(WSOpcode::Close));
+    EXPECT_EQ(closeCode(payload), 1002);
+    EXPECT_TRUE(unmasked.waitClosed());
+
+    WSTestPeer user;
+    ASSERT_TRUE(user.connect(m_apiPort) && user.handshake());
+    const QString login = QStringLiteral(R"({"id":1,"method":"Login","username":"%1","password":"%2"})")
+                              .arg(QLatin1String(kUser), md5Hex(QLatin1String(kPassword)));
+    ASSERT_TRUE(user.sendFrame(WSOpcode::Text, login.toStdString()));
+    ASSERT_TRUE(user.readFrame(&frame, &payload));
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(payload)).object().value("result").toInt(-1), 0);
 }
 
 TEST_F(SonarisWebSocketTest, BrowserPageStartsAChannel)

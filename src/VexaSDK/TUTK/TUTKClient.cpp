@@ -68,8 +68,8 @@ bool isNothingReceived(int result)
 
 } // namespace
 
-TUTKClient::TUTKClient(int sessionId)
-    : m_sessionId(sessionId)
+TUTKClient::TUTKClient(int sessionId, double loginWithin, LoginRequired loginRequired)
+    : m_loginWithin(loginWithin), m_loginRequired(std::move(loginRequired)), m_sessionId(sessionId)
 {
 }
 
@@ -238,7 +238,7 @@ bool TUTKClient::takeItem(RDThread* thread, Item& item)
 {
     std::unique_lock<std::mutex> lock(m_sendLock);
     m_sendReady.wait_for(lock, std::chrono::milliseconds(kSendIdleWaitMs),
-                         [&] { return !m_sendQueue.empty() || thread->isStop(); });
+                         [&] { return !m_sendQueue.empty() || thread->isStop() || m_closeWhenSent.load(); });
     if (m_sendQueue.empty() || thread->isStop())
         return false;
     item = std::move(m_sendQueue.front());
@@ -267,10 +267,19 @@ int TUTKClient::readAudio(VexaAudioPacket& packet)
 void TUTKClient::readMessages(RDThread* thread)
 {
     std::vector<char> buffer(kIoCtrlBufferBytes);
+    const double loginBy = RDThread::monotonicTime() + m_loginWithin;
     while (!thread->isStop() && m_sessionId.load() >= 0) {
         const int av = m_avIndex.load();
         if (av < 0)
             break;
+        // Asked on every pass, so an app that came while authentication was off goes too once
+        // it is switched on.
+        if (m_loginWithin > 0 && m_loginRequired && !isAuthorized() && RDThread::monotonicTime() >= loginBy
+            && m_loginRequired()) {
+            RDLOG("P2P session %d: not logged in within %.0f s, closed", m_sessionId.load(), m_loginWithin);
+            closeSdk();
+            break;
+        }
         unsigned int type = 0;
         const int result = avRecvIOCtrl(av, &type, buffer.data(), kIoCtrlBufferBytes, kReceiveWaitMs);
         if (result < 1) {
@@ -287,6 +296,12 @@ void TUTKClient::readMessages(RDThread* thread)
         }
         VexaBuffer message(buffer.data(), result);
         notifyData(message);
+        if (isCloseRequested()) {
+            // The reply is queued by now: the sender closes the session once it has gone out.
+            m_closeWhenSent = true;
+            wakeSender();
+            break;
+        }
     }
 }
 
@@ -312,7 +327,8 @@ void TUTKClient::readAudioFrames(RDThread* thread)
             // has handed on every message sent before it, which a close here would drop.
             if (result == LoopP2pPeerClosed)
                 break;
-            if (!thread->isStop())
+            // -1006 after another thread closed the session is that close, logged there.
+            if (!thread->isStop() && m_avIndex.load() >= 0)
                 RDLOG("avRecvAudioData %d: P2P session %d ends", result, m_sessionId.load());
             closeSdk();
             break;
@@ -352,8 +368,15 @@ void TUTKClient::sendItems(RDThread* thread)
             break;
         }
         Item item;
-        if (!takeItem(thread, item))
+        if (!takeItem(thread, item)) {
+            // Empty after the reply to the request that asked for the end.
+            if (m_closeWhenSent.load() && !thread->isStop()) {
+                RDLOG("P2P session %d: closed as its request was handled", m_sessionId.load());
+                closeSdk();
+                break;
+            }
             continue;
+        }
         // A failed send shuts the session down in the SDK; the readers then see the end.
         const char* bytes = reinterpret_cast<const char*>(item.bytes.bytes());
         if (item.kind == ItemKind::Message)

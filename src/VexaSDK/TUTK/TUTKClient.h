@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -34,11 +35,17 @@ enum TUTKFrameInfoValue : unsigned int
 // Audio" queues the received audio packets for the channel engine.
 //
 // The session id and AV index are atomic and closed through exchange(-1), so exactly one thread
-// (a reader meeting a fatal result, the sender after an overflow, or stop) stops the AV server
-// and closes the session, however they race.
+// (a reader meeting a fatal result, the sender after an overflow or after the last reply to a
+// client whose close was requested, or stop) stops the AV server and closes the session,
+// however they race.
+//
+// While authentication is on (loginRequired), an app that has not logged in loginWithin after
+// its AV start is closed: the SDK serves three apps at most (TUTKServer::kMaxSessions), and
+// one that never logs in would hold its session for good.
 //
 // Threads: start and stop on the owning server's listen thread only; abortStart from any
-// thread; send, sendData, sendAudio, readAudio and isConnected from any thread.
+// thread; send, sendData, sendAudio, readAudio and isConnected from any thread; loginRequired
+// on the read thread.
 class TUTKClient : public VexaClient
 {
 public:
@@ -59,9 +66,16 @@ public:
     // How long an idle sender sleeps before it looks at its stop flag again; a queued item or
     // stop wakes it at once.
     static constexpr int kSendIdleWaitMs = 100;
+    // An app logs in with its first messages; 30 s is room for a user who types the password.
+    static constexpr double kLoginWithin = 30.0;
 
-    // A client on an open SDK session; it owns the session from here on.
-    explicit TUTKClient(int sessionId);
+    // Whether the app must log in (the server's authentication is on).
+    using LoginRequired = std::function<bool()>;
+
+    // A client on an open SDK session; it owns the session from here on. Without loginRequired,
+    // or with loginWithin 0 or less, no login is awaited.
+    explicit TUTKClient(int sessionId, double loginWithin = kLoginWithin,
+                        LoginRequired loginRequired = LoginRequired());
     ~TUTKClient() override;
     TUTKClient(const TUTKClient&) = delete;
     TUTKClient& operator=(const TUTKClient&) = delete;
@@ -112,6 +126,8 @@ private:
     void readAudioFrames(RDThread* thread);
     void sendItems(RDThread* thread);
 
+    const double m_loginWithin;
+    const LoginRequired m_loginRequired;
     std::atomic<int> m_sessionId;
     std::atomic<int> m_channelId{-1};
     std::atomic<int> m_avIndex{-1};
@@ -119,6 +135,8 @@ private:
     std::atomic<bool> m_startAborted{false};
     // Set by a producer that found the send queue over its message limit.
     std::atomic<bool> m_overflowed{false};
+    // Set by the read thread once the observer asked for the end and its reply is queued.
+    std::atomic<bool> m_closeWhenSent{false};
     std::atomic<bool> m_threadsRunning{false};
 
     std::mutex m_sendLock;

@@ -26,8 +26,8 @@ LoopP2pLoginInput loginInput()
 
 } // namespace
 
-TUTKServer::TUTKServer(int loginRetryMs)
-    : m_loginRetryMs(loginRetryMs)
+TUTKServer::TUTKServer(int loginRetryMs, double loginWithin)
+    : m_loginRetryMs(loginRetryMs), m_loginWithin(loginWithin)
 {
 }
 
@@ -155,7 +155,7 @@ bool TUTKServer::runPass(RDThread* thread, const std::string& uid)
 
 void TUTKServer::acceptSession(RDThread* thread, int sessionId)
 {
-    auto* client = new TUTKClient(sessionId);
+    auto* client = new TUTKClient(sessionId, m_loginWithin, [this]() { return isAuthEnabled() != 0; });
     // Shared before the registry shares it (it keeps this owner), so that the client outlives
     // a failed start, which the registry releases at once, for as long as stop may abort it.
     client->makeShared();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TUTKClient.h"
 #include "VexaClientRegistry.h"
 #include "VexaServer.h"
 
@@ -14,7 +15,6 @@
 
 class RDThread;
 class RDFunctionThread;
-class TUTKClient;
 
 // Makes the program reachable by remote apps through the P2P SDK: the listen thread "TUTK
 // Listen" logs in as a device under the UID, accepts up to 3 sessions and runs one TUTKClient
@@ -40,7 +40,8 @@ public:
     // How long start waits for the first login's result before it reports.
     static constexpr int kFirstLoginWaitMs = 3000;
 
-    explicit TUTKServer(int loginRetryMs = kLoginRetryMs);
+    // loginWithin: how long an app has to log in while authentication is on (tests shorten it).
+    explicit TUTKServer(int loginRetryMs = kLoginRetryMs, double loginWithin = TUTKClient::kLoginWithin);
     ~TUTKServer() override;
     TUTKServer(const TUTKServer&) = delete;
     TUTKServer& operator=(const TUTKServer&) = delete;
@@ -54,7 +55,8 @@ public:
     bool isRunning() const override;
     // Logged in and listening for sessions.
     bool isListening() const override;
-    // Queues the message to every client, in order of arrival.
+    // Queues the message to every client (only the logged-in ones while authentication is on),
+    // in order of arrival.
     void sendToAll(const char* data, int length) override;
 
     void setUid(const QString& uid);
@@ -83,6 +85,7 @@ private:
     void abortPendingStart();
 
     const int m_loginRetryMs;
+    const double m_loginWithin;
 
     mutable std::mutex m_uidLock;
     QString m_uid;

@@ -1,5 +1,6 @@
 #include "WSClient.h"
 
+#include "RDBigEndian.h"
 #include "RDFunctionThread.h"
 #include "RDLog.h"
 #include "RDTcpSocket.h"
@@ -7,7 +8,9 @@
 #include "WSHandshake.h"
 #include "WSMessageReader.h"
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -18,7 +21,7 @@ constexpr int kReceiveChunk = 64 * 1024;
 // shutdown that wakes them were missed. Long: stop wakes them at once anyway, and with 64
 // clients every slice is 64 wake-ups (500 ms slices cost 50 quiet clients 1 % of a core).
 constexpr int kWaitSliceUs = 5000 * 1000;
-// The payload of the pings this side sends; the pong that comes back is not looked at.
+// The payload of the pings this side sends; any frame that comes back counts as the answer.
 const std::string kPingPayload = "\r\n";
 // RFC 6455 7.1.1: after the close frame, a short wait lets the peer read it before the socket
 // goes.
@@ -29,10 +32,18 @@ double now()
     return RDThread::monotonicTime();
 }
 
+// RFC 6455 5.5.1: a close frame's body starts with the status code.
+std::string closeBody(WSCloseCode code)
+{
+    uint8_t body[2];
+    writeBe16(body, static_cast<uint16_t>(code));
+    return std::string(reinterpret_cast<const char*>(body), sizeof(body));
+}
+
 } // namespace
 
-WSClient::WSClient(RDTcpSocket* socket, double pingInterval)
-    : m_pingInterval(pingInterval), m_socket(socket)
+WSClient::WSClient(RDTcpSocket* socket, RulesSource rules)
+    : m_rules(std::move(rules)), m_socket(socket)
 {
     if (m_socket)
         m_peer = m_socket->address().toString();
@@ -212,13 +223,32 @@ void WSClient::closeWith(uint16_t code, const char* why)
 {
     RDLOG("WebSocket client %s: close %d (%s)", m_peer.c_str(), code, why);
     {
-        std::lock_guard<std::mutex> lock(m_writeLock);
-        if (!m_closing && m_socket && m_socket->isValid()) {
-            const std::string frame = WSFrameHeader::encodeClose(code);
-            m_socket->sendAll(frame.data(), static_cast<int>(frame.size()), kCloseWriteTimeoutMs);
+        // A writer stalled on an app that reads nothing holds the lock up to kWriteTimeoutMs: the
+        // close frame is not worth that wait, the shutdown below ends that writer too. (Tried in
+        // 1-ms steps: ThreadSanitizer does not see std::timed_mutex's timed lock and would
+        // report every unlock.)
+        std::unique_lock<std::mutex> lock(m_writeLock, std::defer_lock);
+        const double giveUpAt = now() + kCloseWriteTimeoutMs / 1000.0;
+        while (!lock.try_lock() && now() < giveUpAt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (lock.owns_lock()) {
+            if (!m_closing && m_socket && m_socket->isValid()) {
+                const std::string frame = WSFrameHeader::encodeClose(code);
+                m_socket->sendAll(frame.data(), static_cast<int>(frame.size()), kCloseWriteTimeoutMs);
+            }
+            m_closing = true;
         }
+    }
+    shutdownSocket();
+}
+
+void WSClient::finishClose()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_writeLock);
         m_closing = true;
     }
+    RDLOG("WebSocket client %s: closed as its request was handled", m_peer.c_str());
     shutdownSocket();
 }
 
@@ -246,7 +276,8 @@ void WSClient::runRead(RDThread* thread)
         std::lock_guard<std::mutex> lock(m_queueLock);
         m_queueChanged.notify_all();
     }
-    readMessages(thread, firstBytes);
+    if (readMessages(thread, firstBytes))
+        return;
     shutdownSocket();
 }
 
@@ -288,53 +319,106 @@ bool WSClient::readHandshake(RDThread* thread, std::string* firstBytes)
     return true;
 }
 
-void WSClient::readMessages(RDThread* thread, const std::string& firstBytes)
+// Hands out every whole message and control frame at hand, then looks at the app's deadlines,
+// then sleeps in poll() until a byte comes or the nearest deadline (the ping, the answer to it,
+// the login) falls due.
+bool WSClient::readMessages(RDThread* thread, const std::string& firstBytes)
 {
     RDTcpSocket* socket = m_socket.get();
     WSMessageReader reader;
     reader.append(firstBytes.data(), firstBytes.size());
     std::vector<char> chunk(kReceiveChunk);
     std::string payload;
+    const double handshakeAt = now();
+    double heardAt = handshakeAt;
+    double pingedAt = -1;
     for (;;) {
-        // Hand out every whole message and control frame at hand, then wait for more bytes.
         for (;;) {
             const WSMessageReader::Event event = reader.next(&payload);
+            if (event == WSMessageReader::Event::NeedMore)
+                break;
+            heardAt = now();
+            pingedAt = -1;
             switch (event) {
             case WSMessageReader::Event::NeedMore:
+            case WSMessageReader::Event::Pong:
                 break;
             case WSMessageReader::Event::Text:
                 if (!payload.empty()) {
                     VexaBuffer buffer(payload.data(), static_cast<int>(payload.size()));
                     notifyData(buffer);
                 }
-                continue;
+                break;
             case WSMessageReader::Event::Binary:
                 onBinary(payload);
-                continue;
+                break;
             case WSMessageReader::Event::Ping:
                 // RFC 6455 5.5.3: the pong carries the ping's payload, before queued messages.
                 enqueue(WSOpcode::Pong, payload, true);
-                continue;
-            case WSMessageReader::Event::Pong:
-                continue;
+                break;
             case WSMessageReader::Event::Close:
                 // RFC 6455 5.5.1: answered with the same code, then the connection ends.
                 closeWith(static_cast<uint16_t>(reader.closeCode()), "closed by the peer");
-                return;
+                return false;
             case WSMessageReader::Event::Error:
                 closeWith(static_cast<uint16_t>(reader.closeCode()), reader.error());
-                return;
+                return false;
             }
-            break;
+            if (isCloseRequested()) {
+                // The observer queued its reply while it handled the message: the close frame
+                // goes out after it, and nothing more is read.
+                return enqueue(WSOpcode::Close, closeBody(WSCloseCode::PolicyViolation), false);
+            }
         }
+        const Rules rules = m_rules ? m_rules() : Rules();
+        const Timeouts& wait = rules.timeouts;
+        const double t = now();
+        WSCloseCode code = WSCloseCode::Normal;
+        if (const char* why = overdue(rules, t, handshakeAt, pingedAt, &code)) {
+            closeWith(static_cast<uint16_t>(code), why);
+            return false;
+        }
+        double wake = t + kWaitSliceUs / 1e6;
+        if (wait.pingAfter > 0) {
+            if (pingedAt < 0 && t >= heardAt + wait.pingAfter) {
+                // Urgent: behind a backlog the app could not answer in time.
+                enqueue(WSOpcode::Ping, kPingPayload, true);
+                pingedAt = t;
+            }
+            if (pingedAt < 0)
+                wake = std::min(wake, heardAt + wait.pingAfter);
+            else if (wait.pongWithin > 0)
+                wake = std::min(wake, pingedAt + wait.pongWithin);
+        }
+        if (wait.loginWithin > 0 && handshakeAt + wait.loginWithin > t)
+            wake = std::min(wake, handshakeAt + wait.loginWithin);
         if (thread->isStop() || !socket->isValid())
-            return;
-        if (socket->waitReadable(0, kWaitSliceUs) <= 0)
+            return false;
+        const int waitUs = std::max(1, static_cast<int>((wake - t) * 1e6) + 1);
+        if (socket->waitReadable(0, waitUs) <= 0)
             continue;
         const int n = socket->recv(chunk.data(), static_cast<int>(chunk.size()));
         if (n > 0)
             reader.append(chunk.data(), static_cast<size_t>(n));
     }
+}
+
+const char* WSClient::overdue(const Rules& rules, double t, double handshakeAt, double pingedAt,
+                              WSCloseCode* code) const
+{
+    const Timeouts& wait = rules.timeouts;
+    // Checked on every wake, not only at the deadline: an app that connected while
+    // authentication was off and never logged in goes too once it is switched on.
+    if (rules.loginRequired && wait.loginWithin > 0 && t >= handshakeAt + wait.loginWithin && !isAuthorized()) {
+        *code = WSCloseCode::PolicyViolation;
+        return "not logged in in time";
+    }
+    if (wait.pongWithin > 0 && pingedAt >= 0 && t >= pingedAt + wait.pongWithin) {
+        // The code python3-websockets and others close with when their own pings go unanswered.
+        *code = WSCloseCode::InternalError;
+        return "no answer to a ping";
+    }
+    return nullptr;
 }
 
 void WSClient::onBinary(const std::string& message)
@@ -374,31 +458,19 @@ void WSClient::runSend(RDThread* thread)
         if (m_sendStop || !m_handshaken.load())
             return;
     }
-    double lastSend = now();
-    // Sleeps until an item is queued, the ping falls due or stop; then writes one frame.
+    // Sleeps until an item is queued or stop; then writes one frame. A close frame is the last.
     while (!thread->isStop()) {
-        Item item{WSOpcode::Ping, std::string()};
+        Item item{WSOpcode::Text, std::string()};
         {
             std::unique_lock<std::mutex> lock(m_queueLock);
-            const auto due = [&]() { return m_pingInterval > 0 && now() >= lastSend + m_pingInterval; };
-            while (!m_sendStop && m_queue.empty() && !due() && isConnected()) {
-                if (m_pingInterval > 0) {
-                    const double left = lastSend + m_pingInterval - now();
-                    m_queueChanged.wait_for(lock, std::chrono::microseconds(static_cast<long long>(left * 1e6) + 1));
-                } else {
-                    m_queueChanged.wait_for(lock, std::chrono::microseconds(kWaitSliceUs));
-                }
-            }
+            while (!m_sendStop && m_queue.empty() && isConnected())
+                m_queueChanged.wait_for(lock, std::chrono::microseconds(kWaitSliceUs));
             if (m_sendStop || !isConnected())
                 return;
-            if (!m_queue.empty()) {
-                item = std::move(m_queue.front());
-                m_queue.pop_front();
-                if (item.opcode == WSOpcode::Binary)
-                    --m_queuedAudio;
-            } else {
-                item.payload = kPingPayload;
-            }
+            item = std::move(m_queue.front());
+            m_queue.pop_front();
+            if (item.opcode == WSOpcode::Binary)
+                --m_queuedAudio;
         }
         const std::string frame = WSFrameHeader::encode(item.opcode, item.payload.data(), item.payload.size());
         if (!write(frame)) {
@@ -406,6 +478,9 @@ void WSClient::runSend(RDThread* thread)
             shutdownSocket();
             return;
         }
-        lastSend = now();
+        if (item.opcode == WSOpcode::Close) {
+            finishClose();
+            return;
+        }
     }
 }

@@ -22,7 +22,9 @@ enum class WSCloseCode : uint16_t
     GoingAway = 1001,
     ProtocolError = 1002,
     NoStatus = 1005, // never on the wire: a close frame without a code
+    PolicyViolation = 1008,
     MessageTooBig = 1009,
+    InternalError = 1011,
 };
 
 // The head of one frame (RFC 6455 5.2): flags, opcode, payload length and masking key. Parsing

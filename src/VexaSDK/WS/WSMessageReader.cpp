@@ -37,6 +37,10 @@ WSMessageReader::Event WSMessageReader::next(std::string* payload)
             return Event::NeedMore;
         if (status != WSFrameHeader::Status::Ok)
             return fail(WSFrameHeader::closeCodeFor(status), WSFrameHeader::describe(status));
+        // RFC 6455 5.1: a server closes the connection on an unmasked client frame; judged from
+        // the head, before any of its payload is kept.
+        if (!head.masked)
+            return fail(WSCloseCode::ProtocolError, "unmasked client frame");
 
         const bool control = WSFrameHeader::isControl(head.opcode);
         if (!control) {
@@ -52,8 +56,7 @@ WSMessageReader::Event WSMessageReader::next(std::string* payload)
 
         char* body = &m_input[m_read + head.size];
         const size_t length = static_cast<size_t>(head.payloadLength);
-        if (head.masked)
-            WSFrameHeader::unmask(body, length, head.mask);
+        WSFrameHeader::unmask(body, length, head.mask);
         m_read += head.size + length;
 
         if (control) {

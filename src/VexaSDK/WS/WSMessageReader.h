@@ -10,8 +10,8 @@
 // whose length would take a message past kMaxMessageBytes is refused from its head, before any
 // of its payload is kept.
 //
-// Unmasked client frames are taken as they are, as the program always did (5.1 would refuse
-// them); a continuation frame that starts a message counts as binary, for the same reason.
+// RFC 6455 5.1: every frame from a client is masked; an unmasked one is an Error (1002). A
+// continuation frame that starts a message counts as binary, as the program always took it.
 class WSMessageReader
 {
 public:

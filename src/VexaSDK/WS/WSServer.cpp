@@ -14,8 +14,8 @@ constexpr int kAcceptSliceUs = 1000 * 1000;
 
 } // namespace
 
-WSServer::WSServer(double pingInterval)
-    : m_pingInterval(pingInterval), m_registry(*this)
+WSServer::WSServer(const WSClient::Timeouts& timeouts)
+    : m_timeouts(timeouts), m_registry(*this)
 {
 }
 
@@ -64,6 +64,18 @@ void WSServer::stop()
     m_listeningPort.store(0);
 }
 
+void WSServer::setTimeouts(const WSClient::Timeouts& timeouts)
+{
+    std::lock_guard<std::mutex> lock(m_timeoutsLock);
+    m_timeouts = timeouts;
+}
+
+WSClient::Timeouts WSServer::timeouts() const
+{
+    std::lock_guard<std::mutex> lock(m_timeoutsLock);
+    return m_timeouts;
+}
+
 bool WSServer::isRunning() const
 {
     return m_listenThread != nullptr;
@@ -104,5 +116,10 @@ void WSServer::acceptOne()
     }
     socket->setNonBlocking();
     RDLOG("WebSocket client %s connected", socket->address().toString().c_str());
-    m_registry.admit(new WSClient(socket.release(), m_pingInterval));
+    m_registry.admit(new WSClient(socket.release(), [this]() {
+        WSClient::Rules rules;
+        rules.timeouts = timeouts();
+        rules.loginRequired = isAuthEnabled() != 0;
+        return rules;
+    }));
 }

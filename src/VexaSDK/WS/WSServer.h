@@ -25,11 +25,12 @@ class WSServer : public VexaServer
 {
 public:
     // Connections served at once; one more is closed as soon as it is accepted. Each client
-    // costs two threads and its queues.
+    // costs two threads and its queues. A client that only holds its slot loses it after the
+    // waits of WSClient::Timeouts (with authentication on, the login one counts too).
     static constexpr int kMaxClients = 64;
 
-    // pingInterval: seconds of quiet before a client is pinged (WSClient::kPingInterval).
-    explicit WSServer(double pingInterval = WSClient::kPingInterval);
+    // timeouts: how long each client waits on its app (tests shorten them).
+    explicit WSServer(const WSClient::Timeouts& timeouts = WSClient::Timeouts());
     ~WSServer() override;
 
     // Stops a running server, then listens on address(): true when listening.
@@ -49,12 +50,17 @@ public:
     int clientCount() const { return m_registry.count(); }
     // Connections refused because kMaxClients were served.
     int refusedCount() const { return m_refused.load(); }
+    // Every client goes by the new waits from its next wake on (within seconds), also the ones
+    // connected already. Any thread.
+    void setTimeouts(const WSClient::Timeouts& timeouts);
+    WSClient::Timeouts timeouts() const;
 
 private:
     void run(RDThread* thread);
     void acceptOne();
 
-    const double m_pingInterval;
+    mutable std::mutex m_timeoutsLock;
+    WSClient::Timeouts m_timeouts;
     RDSocketAddress m_address;
     std::unique_ptr<RDTcpSocketServer> m_listenSocket;
     std::atomic<int> m_listeningPort{0};

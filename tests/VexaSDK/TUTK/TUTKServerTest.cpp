@@ -57,6 +57,8 @@ public:
             messages.push_back(text.toStdString());
         }
         const QJsonObject request = QJsonDocument::fromJson(text).object();
+        if (request.value("method") == "Login")
+            client->setAuthorized(true);
         QJsonObject reply{{"method", request.value("method")}, {"result", 0}};
         if (request.contains("id"))
             reply.insert("id", request.value("id"));
@@ -77,9 +79,9 @@ public:
 class TUTKServerTest : public ::testing::Test
 {
 protected:
-    void startServer(int loginRetryMs = TUTKServer::kLoginRetryMs)
+    void startServer(int loginRetryMs = TUTKServer::kLoginRetryMs, double appLoginWithin = TUTKClient::kLoginWithin)
     {
-        server = std::make_unique<TUTKServer>(loginRetryMs);
+        server = std::make_unique<TUTKServer>(loginRetryMs, appLoginWithin);
         server->addObserver(&observer);
         server->setUid(QString::fromStdString(uid));
     }
@@ -422,3 +424,33 @@ TEST_F(TUTKServerTest, SessionWithoutChannelOrAvStartEndsStoppedAndClosed)
 }
 
 } // namespace
+
+// While authentication is on, an app that has not logged in within its time is closed, and one
+// that logged in stays; with it off, an app that never logs in stays as well.
+TEST_F(TUTKServerTest, AppThatDoesNotLogInInTimeIsClosedWhileAuthIsOn)
+{
+    const double loginWithin = 1.0;
+    startServer(TUTKServer::kLoginRetryMs, loginWithin);
+    server->setAuth(1, "admin", "digest");
+    ASSERT_TRUE(server->start());
+    const auto t0 = std::chrono::steady_clock::now();
+    std::unique_ptr<LoopP2pClient> stranger = connectApp();
+    std::unique_ptr<LoopP2pClient> member = connectApp();
+    uint32_t type = 0;
+    std::string reply;
+    ASSERT_EQ(member->sendIoCtrl(TUTKIoCtrlMessage, R"({"id":1,"method":"Login"})"), 0);
+    ASSERT_GT(member->recvIoCtrl(kWaitMs, type, reply), 0);
+
+    EXPECT_EQ(stranger->recvIoCtrl(4 * kWaitMs, type, reply), LoopP2pPeerClosed);
+    EXPECT_GE(TestSupport::msSince(t0), 900 * loginWithin);
+
+    server->setAuth(0, "admin", "digest");
+    std::unique_ptr<LoopP2pClient> guest = connectApp();
+    // Well past its login time, nothing has ended it.
+    EXPECT_EQ(guest->recvIoCtrl(static_cast<int>(2500 * loginWithin), type, reply), LoopP2pRecvTimeout);
+    for (LoopP2pClient* app : {member.get(), guest.get()}) {
+        ASSERT_EQ(app->sendIoCtrl(TUTKIoCtrlMessage, R"({"id":2,"method":"GetDeviceInfo"})"), 0);
+        ASSERT_GT(app->recvIoCtrl(kWaitMs, type, reply), 0);
+        EXPECT_EQ(reply, R"({"id":2,"method":"GetDeviceInfo","result":0})");
+    }
+}

@@ -55,7 +55,12 @@ TEST(WSMessageReader, StreamsTable)
         int closeCode;
     } cases[] = {
         {"text", frame(WSOpcode::Text, "{\"id\":1}"), {{E::Text, "{\"id\":1}"}}, 0},
-        {"unmasked text", WSFrameHeader::encode(WSOpcode::Text, "hi", 2), {{E::Text, "hi"}}, 0},
+        // RFC 6455 5.1: client frames are masked, or the connection ends with 1002.
+        {"unmasked text", WSFrameHeader::encode(WSOpcode::Text, "hi", 2), {{E::Error, ""}}, 1002},
+        {"unmasked ping after a message",
+         frame(WSOpcode::Text, "a") + WSFrameHeader::encode(WSOpcode::Ping, "p", 1),
+         {{E::Text, "a"}, {E::Error, ""}},
+         1002},
         {"70,000-byte binary", frame(WSOpcode::Binary, big), {{E::Binary, big}}, 0},
         {"empty text", frame(WSOpcode::Text, ""), {{E::Text, ""}}, 0},
         {"ping between fragments",

@@ -21,7 +21,8 @@
 namespace {
 
 // Records what the server reports. A message "reply:N" is answered with N bytes through the
-// client; any other message is echoed.
+// client; "login" logs the client in and "bye" asks for its end (as ZvAPI does), each echoed;
+// any other message is echoed.
 class Recorder : public VexaServerObserver
 {
 public:
@@ -44,10 +45,15 @@ public:
             std::lock_guard<std::mutex> lock(m_mutex);
             m_messages.push_back(text);
         }
-        if (text.compare(0, 6, "reply:") == 0)
+        if (text.compare(0, 6, "reply:") == 0) {
             client->send(std::string(static_cast<size_t>(std::stoi(text.substr(6))), 'r'));
-        else
-            client->send(text);
+            return;
+        }
+        if (text == "login")
+            client->setAuthorized(true);
+        if (text == "bye")
+            client->requestClose();
+        client->send(text);
     }
 
     std::vector<std::string> messages() const
@@ -76,18 +82,18 @@ private:
 class WSServerTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { start(WSClient::kPingInterval); }
+    void SetUp() override { start(); }
     void TearDown() override
     {
         if (m_server)
             m_server->stop();
     }
 
-    void start(double pingInterval)
+    void start(const WSClient::Timeouts& timeouts = WSClient::Timeouts())
     {
         if (m_server)
             m_server->stop();
-        m_server = std::make_unique<WSServer>(pingInterval);
+        m_server = std::make_unique<WSServer>(timeouts);
         m_server->addObserver(&m_recorder);
         m_server->setAddress(RDSocketAddress("127.0.0.1", 0));
         ASSERT_TRUE(m_server->start());
@@ -110,9 +116,13 @@ protected:
         std::string payload;
         ASSERT_TRUE(peer.readFrame(&frame, &payload));
         EXPECT_EQ(frame.opcode, static_cast<int>(WSOpcode::Close));
-        ASSERT_GE(payload.size(), 2u);
-        EXPECT_EQ((uint8_t(payload[0]) << 8) | uint8_t(payload[1]), code);
+        EXPECT_EQ(closeCode(payload), code);
         EXPECT_TRUE(peer.waitClosed());
+    }
+
+    static int closeCode(const std::string& payload)
+    {
+        return payload.size() < 2 ? -1 : (uint8_t(payload[0]) << 8) | uint8_t(payload[1]);
     }
 
     Recorder m_recorder;
@@ -312,18 +322,6 @@ TEST_F(WSServerTest, OversizeClosesWithMessageTooBig)
     ASSERT_TRUE(waitForMessages(1));
 }
 
-TEST_F(WSServerTest, QuietConnectionGetsAPing)
-{
-    start(0.2);
-    WSTestPeer peer;
-    ASSERT_TRUE(open(peer));
-    WSFrameHeader frame;
-    std::string payload, head;
-    ASSERT_TRUE(peer.readFrame(&frame, &payload, &head));
-    EXPECT_EQ(head, std::string("\x89\x02", 2));
-    EXPECT_EQ(payload, "\r\n");
-}
-
 // 64 clients are served; the 65th is closed at once without an answer; once one of the 64 has
 // gone, the next connection is served again.
 TEST_F(WSServerTest, SixtyFifthClientIsRefused)
@@ -452,4 +450,251 @@ TEST_F(WSServerTest, BrowserSession)
     EXPECT_EQ(r.out.trimmed().toStdString(),
               R"(["{\"id\":1,\"method\":\"GetDeviceInfo\"}","{\"id\":2,\"method\":\"Login\"}"])");
     EXPECT_EQ(m_recorder.messages().size(), 2u);
+}
+
+namespace {
+
+// Short waits for the tests, each ~5x what a loaded machine needs: a ping after 0.5 s of
+// silence, 2.5 s to answer it, 2 s to log in.
+WSClient::Timeouts shortTimeouts()
+{
+    WSClient::Timeouts timeouts;
+    timeouts.pingAfter = 0.5;
+    timeouts.pongWithin = 2.5;
+    timeouts.loginWithin = 2.0;
+    return timeouts;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point t0)
+{
+    return TestSupport::msSince(t0) / 1000.0;
+}
+
+// How a played app's connection went: the server's close code (0: still served when the app
+// stopped watching; negative: the connection failed otherwise), the pings it got, and the
+// seconds from its handshake, and from its last ping, to the close.
+struct Outcome
+{
+    int closeCode = 0;
+    int pings = 0;
+    double closedAfter = 0;
+    double sincePing = 0;
+};
+
+// One app for watchSeconds after its handshake (or until the server closes it): it logs in
+// first when told to and answers every ping when told to. One still open at the end must still
+// be answered.
+Outcome play(int port, bool logIn, bool answerPings, double watchSeconds)
+{
+    Outcome out;
+    WSTestPeer peer;
+    if (!peer.connect(port) || !peer.handshake()) {
+        out.closeCode = -1;
+        return out;
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    auto lastPing = t0;
+    if (logIn)
+        peer.sendFrame(WSOpcode::Text, "login");
+    for (;;) {
+        const double left = watchSeconds - secondsSince(t0);
+        if (left <= 0)
+            break;
+        WSFrameHeader frame;
+        std::string payload;
+        if (!peer.readFrame(&frame, &payload, nullptr, static_cast<int>(left * 1000) + 1)) {
+            // A time-out (its poll rounds to whole ms) is checked below by a request.
+            if (secondsSince(t0) < watchSeconds - 0.1)
+                out.closeCode = -2; // ended without a close frame
+            break;
+        }
+        if (frame.opcode == static_cast<int>(WSOpcode::Ping)) {
+            EXPECT_EQ(payload, "\r\n");
+            ++out.pings;
+            lastPing = std::chrono::steady_clock::now();
+            if (answerPings)
+                peer.sendFrame(WSOpcode::Pong, payload);
+        } else if (frame.opcode == static_cast<int>(WSOpcode::Close)) {
+            out.closeCode = payload.size() < 2 ? -4 : (uint8_t(payload[0]) << 8) | uint8_t(payload[1]);
+            out.closedAfter = secondsSince(t0);
+            out.sincePing = secondsSince(lastPing);
+            EXPECT_TRUE(peer.waitClosed());
+            return out;
+        }
+    }
+    if (out.closeCode == 0) {
+        WSFrameHeader frame;
+        std::string payload;
+        peer.sendFrame(WSOpcode::Text, "reply:3");
+        while (peer.readFrame(&frame, &payload) && payload != "rrr") {
+        }
+        if (payload != "rrr")
+            out.closeCode = -3;
+    }
+    return out;
+}
+
+} // namespace
+
+// An app that answers pings stays (also past the login time while authentication is off, or
+// once logged in); one that is silent is pinged and closed with 1011 a while after the ping;
+// with authentication on, one that does not log in is closed with 1008 once its login time is
+// up, whatever it answers.
+TEST_F(WSServerTest, AppsThatOnlyHoldASlotAreClosed)
+{
+    const WSClient::Timeouts timeouts = shortTimeouts();
+    // Staying apps are watched past the login time and several pings.
+    const double stayFor = timeouts.loginWithin + 4 * timeouts.pingAfter;
+    const struct
+    {
+        const char* name;
+        bool auth;
+        bool logIn;
+        bool answerPings;
+        int closeCode;
+    } cases[] = {
+        {"answers pings", false, false, true, 0},
+        {"silent", false, false, false, 1011},
+        {"silent after a message", false, true, false, 1011},
+        {"auth: answers pings, never logs in", true, false, true, 1008},
+        {"auth: logged in, answers pings", true, true, true, 0},
+        {"auth: logged in, then silent", true, true, false, 1011},
+    };
+    for (const bool auth : {false, true}) {
+        start(timeouts);
+        m_server->setAuth(auth ? 1 : 0, "user", "digest");
+        std::vector<std::thread> apps;
+        std::vector<Outcome> outcomes(std::size(cases));
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            if (cases[i].auth != auth)
+                continue;
+            const auto& c = cases[i];
+            const double watch = c.closeCode ? 30 : stayFor;
+            apps.emplace_back([&, i, c, watch] { outcomes[i] = play(m_port, c.logIn, c.answerPings, watch); });
+        }
+        for (std::thread& app : apps)
+            app.join();
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            const auto& c = cases[i];
+            if (c.auth != auth)
+                continue;
+            const Outcome& out = outcomes[i];
+            EXPECT_EQ(out.closeCode, c.closeCode) << c.name;
+            if (c.answerPings && !c.closeCode) {
+                EXPECT_GE(out.pings, 3) << c.name;
+            }
+            // Not before its time is up.
+            if (c.closeCode == 1011) {
+                EXPECT_GE(out.pings, 1) << c.name;
+                EXPECT_GE(out.sincePing, 0.8 * timeouts.pongWithin) << c.name;
+            }
+            if (c.closeCode == 1008) {
+                EXPECT_GE(out.closedAfter, 0.9 * timeouts.loginWithin) << c.name;
+            }
+        }
+    }
+}
+
+// 64 connections that never send, read or answer a ping hold every slot, and a real app is
+// refused; once the server's waits apply (switched on after the 64 are in, since connecting
+// them takes seconds on a loaded machine) they are closed for their silence or, with
+// authentication on, their missing login, and the app is served.
+TEST_F(WSServerTest, SixtyFourSilentAppsGiveWayToARealOne)
+{
+    WSClient::Timeouts none;
+    none.pingAfter = 0;
+    none.pongWithin = 0;
+    none.loginWithin = 0;
+    const struct
+    {
+        bool auth;
+        int closeCode;
+    } cases[] = {
+        {false, 1011},
+        {true, 1008},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.auth ? "auth on" : "auth off");
+        start(none);
+        m_server->setAuth(c.auth ? 1 : 0, "user", "digest");
+        std::vector<std::unique_ptr<WSTestPeer>> silent;
+        for (int i = 0; i < WSServer::kMaxClients; ++i) {
+            silent.push_back(std::make_unique<WSTestPeer>());
+            ASSERT_TRUE(open(*silent.back())) << i;
+        }
+        WSTestPeer app;
+        EXPECT_FALSE(open(app));
+        EXPECT_EQ(m_server->refusedCount(), 1);
+
+        m_server->setTimeouts(shortTimeouts());
+        const auto t0 = std::chrono::steady_clock::now();
+        // The app tries again every 100 ms, as a real one would.
+        for (;;) {
+            ASSERT_LT(secondsSince(t0), 60.0) << "never served";
+            app.close();
+            if (open(app))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ASSERT_TRUE(app.sendFrame(WSOpcode::Text, "login"));
+        WSFrameHeader frame;
+        std::string payload;
+        ASSERT_TRUE(app.readFrame(&frame, &payload));
+        EXPECT_EQ(payload, "login");
+        // Every silent one got its close frame (after a ping, when it was closed for silence).
+        for (auto& peer : silent) {
+            do {
+                ASSERT_TRUE(peer->readFrame(&frame, &payload));
+            } while (frame.opcode == static_cast<int>(WSOpcode::Ping));
+            EXPECT_EQ(frame.opcode, static_cast<int>(WSOpcode::Close));
+            EXPECT_EQ(closeCode(payload), c.closeCode);
+        }
+    }
+}
+
+// RFC 6455 5.1: a client frame without a mask closes the connection with 1002, whatever its
+// kind, before anything of it is delivered.
+TEST_F(WSServerTest, UnmaskedClientFramesCloseWithProtocolError)
+{
+    const uint8_t key[4] = {9, 8, 7, 6};
+    const std::string masked = WSFrameHeader::encode(WSOpcode::Text, "{\"a\":", 5, key);
+    const struct
+    {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"text", WSFrameHeader::encode(WSOpcode::Text, "{}", 2)},
+        {"binary", WSFrameHeader::encode(WSOpcode::Binary, "\x00{}", 3)},
+        {"empty text", WSFrameHeader::encode(WSOpcode::Text, "", 0)},
+        {"ping", WSFrameHeader::encode(WSOpcode::Ping, "abc", 3)},
+        {"close", WSFrameHeader::encodeClose(WSCloseCode::Normal)},
+        {"continuation of a masked start", std::string(1, masked[0] & 0x7f) + masked.substr(1) +
+                                               WSFrameHeader::encode(WSOpcode::Continuation, "1}", 2)},
+    };
+    for (const auto& c : cases) {
+        WSTestPeer peer;
+        ASSERT_TRUE(open(peer)) << c.name;
+        ASSERT_TRUE(peer.sendRaw(c.bytes)) << c.name;
+        SCOPED_TRACE(c.name);
+        expectClose(peer, 1002);
+    }
+    EXPECT_TRUE(m_recorder.messages().empty());
+}
+
+// A close the observer asks for while it handles a message comes after its reply; what the app
+// sent after that message is not handed on.
+TEST_F(WSServerTest, RequestedCloseFollowsTheReply)
+{
+    WSTestPeer peer;
+    ASSERT_TRUE(open(peer));
+    const uint8_t key[4] = {1, 2, 3, 4};
+    ASSERT_TRUE(peer.sendRaw(WSFrameHeader::encode(WSOpcode::Text, "bye", 3, key) +
+                             WSFrameHeader::encode(WSOpcode::Text, "after", 5, key)));
+    WSFrameHeader frame;
+    std::string payload;
+    ASSERT_TRUE(peer.readFrame(&frame, &payload));
+    EXPECT_EQ(payload, "bye");
+    expectClose(peer, 1008);
+    EXPECT_EQ(m_recorder.messages(), std::vector<std::string>{"bye"});
+    EXPECT_TRUE(TestSupport::waitUntil([&]() { return !m_recorder.client(0)->isConnected(); }, 20000));
 }
