@@ -485,7 +485,11 @@ TEST_F(SonarisTest, ShutdownWaitsForARequestInsideZvAPI)
     const std::string uid = "SHUTDOWN-" + std::to_string(getpid());
     constexpr int kWaitMs = 20000;
 
-    enum class Server { WebSocket, P2p };
+    enum class Server
+    {
+        WebSocket,
+        P2p
+    };
     for (const Server server : {Server::WebSocket, Server::P2p}) {
         SCOPED_TRACE(server == Server::WebSocket ? "WebSocket" : "P2P");
         Sonaris* sonaris = createWithDatabase();
@@ -536,8 +540,8 @@ TEST_F(SonarisTest, ShutdownWaitsForARequestInsideZvAPI)
                 uint32_t type = 0;
                 std::string data;
                 const auto t0 = std::chrono::steady_clock::now();
-                while (p2p.recvIoCtrl(1000, type, data) != LoopP2pPeerClosed
-                       && TestSupport::msSince(t0) < HeldRequest::kHoldMs) {
+                while (p2p.recvIoCtrl(1000, type, data) != LoopP2pPeerClosed &&
+                       TestSupport::msSince(t0) < HeldRequest::kHoldMs) {
                 }
             }
             HeldRequest::release();
