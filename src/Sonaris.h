@@ -108,6 +108,9 @@ public:
     // The LAN device tool, on the adapter of "network name" (null before init and after
     // shutdown). Its commands run on worker threads; start, stop and setNetwork on this thread.
     ZAVeze* deviceTool() const { return m_deviceTool.get(); }
+    // The remote servers (null before init made them and after shutdown).
+    TUTKServer* p2pServer() const { return m_p2pServer.get(); }
+    WSServer* webSocketServer() const { return m_wsServer.get(); }
 
     // Settings, from any thread: the GUI thread reads through the object's own connection, any
     // other thread through a connection of its own for the one call.

@@ -15,6 +15,7 @@
 namespace {
 
 ZvAPI* g_instance = nullptr;
+std::atomic<ZvAPI::RequestHook> g_requestHook{nullptr};
 
 const char* const kDeviceType = "Zv";
 const char* const kMasked = "***";
@@ -87,6 +88,11 @@ void ZvAPI::destroyInstance()
 {
     delete g_instance;
     g_instance = nullptr;
+}
+
+void ZvAPI::setRequestHook(RequestHook hook)
+{
+    g_requestHook.store(hook);
 }
 
 ZvAPI::ZvAPI(RtpManager* manager, InstallationId installationId)
@@ -231,6 +237,8 @@ void ZvAPI::channelMethod(int method, const std::shared_ptr<VexaClient>& client,
         reply.insert(QStringLiteral("result"), kResultBadRequest);
         return;
     }
+    if (RequestHook hook = g_requestHook.load())
+        hook(request);
     if (method == kGetRtp) {
         reply.insert(QStringLiteral("result"), kResultOk);
         reply.insert(QStringLiteral("rtps"), RtpInfo::toJsonArray(m_manager->getRtpInfos()));

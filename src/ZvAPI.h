@@ -46,6 +46,11 @@ public:
     static constexpr int kMaxFailedLogins = 5;
     // Where the "uid" of "GetDeviceInfo" comes from (the installation id setting).
     using InstallationId = std::function<QString()>;
+    // Called inside every channel method, on the request's thread, while this object and the
+    // channel manager are in use and before the manager is called. A test seam: it lets a test
+    // hold a request there to prove that shutdown waits for it. Null (the default) does nothing.
+    using RequestHook = void (*)(const QJsonObject& request);
+    static void setRequestHook(RequestHook hook);
 
     // The process-wide instance, on the channel manager that outlives it.
     static ZvAPI* createInstance(RtpManager* manager, InstallationId installationId);

@@ -2,6 +2,7 @@
 // start-up and shutdown sequences.
 #include "AppHttpClient.h"
 #include "AppRtpReceiver.h"
+#include "LoopP2pClient.h"
 #include "RDHttpStreamServer.h"
 #include "RtpEngineHost.h"
 #include "RtpManager.h"
@@ -10,11 +11,18 @@
 #include "Sonaris.h"
 #include "SonarisPrompt.h"
 #include "SonarisSettings.h"
+#include "TUTKClient.h"
+#include "TUTKServer.h"
 #include "TestSupport.h"
 #include "VDB.h"
 #include "VexaCode.h"
+#include "VexaServerObserver.h"
+#include "WSServer.h"
+#include "ZvAPI.h"
 #include "ZvDB.h"
 #include "ZAVeze.h"
+
+#include "../VexaSDK/WS/WSTestPeer.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -23,10 +31,14 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QCryptographicHash>
+#include <QJsonObject>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -56,6 +68,98 @@ public:
     std::vector<Question> questions;
 };
 
+// A "StartRtp" request that ZvAPI's request hook holds, on the read thread of the remote client
+// that sent it, until the test lets it go. The hook is a plain function, so its state is here.
+class HeldRequest
+{
+public:
+    // Bounds every wait of the hold: a shutdown that never lets the request go ends the hold
+    // (as a failure) instead of hanging the test.
+    static constexpr int kHoldMs = 60000;
+
+    static void reset()
+    {
+        std::lock_guard<std::mutex> lock(s_lock);
+        s_entered = s_released = s_timedOut = s_liveAtRelease = false;
+    }
+
+    static void hook(const QJsonObject& request)
+    {
+        if (request.value(QStringLiteral("method")).toString() != QLatin1String("StartRtp"))
+            return;
+        std::unique_lock<std::mutex> lock(s_lock);
+        s_entered = true;
+        s_changed.notify_all();
+        s_timedOut = !s_changed.wait_for(lock, std::chrono::milliseconds(kHoldMs), [] { return s_released; });
+        s_liveAtRelease = ZvAPI::instance() != nullptr && RtpManager::instance() != nullptr;
+    }
+
+    static bool waitEntered()
+    {
+        std::unique_lock<std::mutex> lock(s_lock);
+        return s_changed.wait_for(lock, std::chrono::milliseconds(kHoldMs), [] { return s_entered; });
+    }
+
+    static void release()
+    {
+        std::lock_guard<std::mutex> lock(s_lock);
+        s_released = true;
+        s_changed.notify_all();
+    }
+
+    static bool timedOut()
+    {
+        std::lock_guard<std::mutex> lock(s_lock);
+        return s_timedOut;
+    }
+
+    // Whether ZvAPI and the channel manager still existed when the request went on.
+    static bool liveAtRelease()
+    {
+        std::lock_guard<std::mutex> lock(s_lock);
+        return s_liveAtRelease;
+    }
+
+private:
+    static inline std::mutex s_lock;
+    static inline std::condition_variable s_changed;
+    static inline bool s_entered = false;
+    static inline bool s_released = false;
+    static inline bool s_timedOut = false;
+    static inline bool s_liveAtRelease = false;
+};
+
+// Counts the clients a server announced. A server announces a client on its listen thread, under
+// the observer lock, after the client's read thread has started: a request held (with that lock)
+// before the announcement would keep the listen thread, and so the server's stop, waiting.
+class AnnouncedClients : public VexaServerObserver
+{
+public:
+    void onClientConnected(VexaServer*, const std::shared_ptr<VexaClient>&) override
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        ++m_count;
+        m_changed.notify_all();
+    }
+
+    void reset()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_count = 0;
+    }
+
+    bool wait(int count, int timeoutMs)
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_count >= count; });
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_count = 0;
+};
+
 // A folder of its own as the application directory, its own runtime directory for the
 // single-instance lock, free ports, and a recording prompt.
 class SonarisTest : public ::testing::Test
@@ -73,6 +177,7 @@ protected:
 
     void TearDown() override
     {
+        ZvAPI::setRequestHook(nullptr);
         if (Sonaris::instance()) {
             Sonaris::instance()->shutdown();
             Sonaris::destroyInstance();
@@ -109,6 +214,8 @@ protected:
     QByteArray m_oldRuntime;
     RecordingPrompt m_prompt;
     int m_httpPort = 0;
+    // Outlives every server of the test, whichever way the test ends.
+    AnnouncedClients m_announced;
 };
 
 TEST_F(SonarisTest, PortSettingsFallBackToTheirDefaults)
@@ -400,6 +507,102 @@ TEST_F(SonarisTest, EnabledCodeLogsTheUidItStartsUnder)
         const int before = logged();
         sonaris->updateVexaCode(c.enable, c.code);
         EXPECT_EQ(logged() - before, c.lines) << c.what;
+    }
+}
+
+// A request inside ZvAPI when shutdown begins: the remote servers stop first, and stopping waits
+// for their clients' read threads, so the request goes on with ZvAPI and the channel manager
+// still there (its channel starts and is logged), and only then do those go. The request is let
+// go once its server closes the app's connection, which the server does as it stops; a shutdown
+// that destroyed ZvAPI or the manager first would have the request go on in freed objects.
+// Held once on each remote server: WebSocket (stopped first) and P2P (stopped after it).
+TEST_F(SonarisTest, ShutdownWaitsForARequestInsideZvAPI)
+{
+    SONARIS_REQUIRE_COMMANDS("ffmpeg", "sqlite3");
+    AppRtpReceiver receiver;
+    ASSERT_TRUE(receiver.start());
+    const QString tone = path(QStringLiteral("tone.wav"));
+    ASSERT_TRUE(TestSupport::makeTone(tone, 440, 30));
+    // Runs side by side must not share a P2P device name.
+    const std::string uid = "SHUTDOWN-" + std::to_string(getpid());
+    constexpr int kWaitMs = 20000;
+
+    enum class Server
+    {
+        WebSocket,
+        P2p
+    };
+    for (const Server server : {Server::WebSocket, Server::P2p}) {
+        SCOPED_TRACE(server == Server::WebSocket ? "WebSocket" : "P2P");
+        Sonaris* sonaris = createWithDatabase();
+        seedPorts(sonaris);
+        const int apiPort = TestSupport::freeTcpPort();
+        sonaris->setApiEnable(1);
+        sonaris->setApiPort(apiPort);
+        sonaris->setVexaCode(VexaCode::encode(QString::fromStdString(uid)));
+        sonaris->setVexaCodeEnable(1);
+        ASSERT_EQ(sonaris->init(0, nullptr), 0);
+
+        RtpInfo channel;
+        channel.name = QStringLiteral("held");
+        channel.address = QStringLiteral("127.0.0.1:%1").arg(receiver.port());
+        channel.codec = 0;
+        channel.volume = 80;
+        channel.source = RtpInfo::kSourcePlaylist;
+        channel.playlist = {tone};
+        channel.id = RtpManager::instance()->addRtpInfo(channel);
+        ASSERT_GT(channel.id, 0);
+        const std::string start = R"({"id":1,"method":"StartRtp","rtpId":)" + std::to_string(channel.id) + "}";
+
+        m_announced.reset();
+        if (server == Server::WebSocket)
+            sonaris->webSocketServer()->addObserver(&m_announced);
+        else
+            sonaris->p2pServer()->addObserver(&m_announced);
+        HeldRequest::reset();
+        ZvAPI::setRequestHook(&HeldRequest::hook);
+        WSTestPeer ws;
+        LoopP2pClient p2p;
+        if (server == Server::WebSocket) {
+            ASSERT_TRUE(ws.connect(apiPort) && ws.handshake());
+            ASSERT_TRUE(m_announced.wait(1, kWaitMs));
+            ASSERT_TRUE(ws.sendFrame(WSOpcode::Text, start));
+        } else {
+            ASSERT_EQ(p2p.connect(uid, kWaitMs), 0);
+            ASSERT_EQ(p2p.startAv("admin", "", kWaitMs), 0);
+            ASSERT_TRUE(m_announced.wait(1, kWaitMs));
+            ASSERT_EQ(p2p.sendIoCtrl(TUTKIoCtrlMessage, start), 0);
+        }
+        ASSERT_TRUE(HeldRequest::waitEntered());
+
+        std::thread releaser([&] {
+            if (server == Server::WebSocket) {
+                ws.waitClosed(HeldRequest::kHoldMs);
+            } else {
+                uint32_t type = 0;
+                std::string data;
+                const auto t0 = std::chrono::steady_clock::now();
+                while (p2p.recvIoCtrl(1000, type, data) != LoopP2pPeerClosed &&
+                       TestSupport::msSince(t0) < HeldRequest::kHoldMs) {
+                }
+            }
+            HeldRequest::release();
+        });
+        sonaris->shutdown();
+        releaser.join();
+        ZvAPI::setRequestHook(nullptr);
+
+        EXPECT_FALSE(HeldRequest::timedOut()) << "the server never closed the connection while stopping";
+        EXPECT_TRUE(HeldRequest::liveAtRelease()) << "ZvAPI or the channel manager went before the servers stopped";
+        EXPECT_EQ(ZvAPI::instance(), nullptr);
+        EXPECT_EQ(RtpManager::instance(), nullptr);
+        // The request reached the manager: the channel's start is in the action log.
+        const TestSupport::Result started = TestSupport::run(
+            QStringLiteral("sqlite3"),
+            {path(QStringLiteral("database/zvlog.db")),
+             QStringLiteral("select count(*) from alog where rtpId = %1 and action = 0;").arg(channel.id)});
+        EXPECT_EQ(started.out.trimmed(), QByteArray("1"));
+        Sonaris::destroyInstance();
     }
 }
 

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -39,6 +40,21 @@ bool TestSupport::havePeer(const QString& program)
     else
         std::fprintf(stderr, "missing peer: %s\n", qPrintable(program));
     return false;
+}
+
+bool TestSupport::havePythonModule(const QString& module)
+{
+    // Not through run(): a missing interpreter is the module's package missing, and is named so.
+    if (!QFileInfo(QLatin1String(kSystemPython)).isExecutable())
+        return false;
+    QProcess process;
+    process.start(QLatin1String(kSystemPython), {QStringLiteral("-c"), QStringLiteral("import ") + module});
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 TestSupport::Result TestSupport::run(const QString& program, const QStringList& arguments,

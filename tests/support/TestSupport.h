@@ -31,6 +31,11 @@ public:
     // the running test under SONARIS_REQUIRE_PEERS=1 and on standard error otherwise.
     static bool havePeer(const QString& program);
     static Result run(const QString& program, const QStringList& arguments, int timeoutMs = 60000);
+    // Debian's own Python, whose modules come from Debian packages (the python3 on PATH may be
+    // another one, without them).
+    static constexpr const char* kSystemPython = "/usr/bin/python3";
+    // Whether kSystemPython is there and imports the module (a dotted name).
+    static bool havePythonModule(const QString& module);
 
     // Makes an audio file with ffmpeg's lavfi sine source; extra arguments go before the output
     // (codec, rate, channels). Returns false (and prints ffmpeg's error) on failure.
@@ -59,6 +64,11 @@ public:
             GTEST_SKIP() << "missing peer: " << (what);                                            \
         }                                                                                          \
     } while (0)
+
+// The same for a module of the system Python, named by its Debian package:
+// SONARIS_REQUIRE_PYTHON_MODULE("websockets", "python3-websockets").
+#define SONARIS_REQUIRE_PYTHON_MODULE(module, package)                                             \
+    SONARIS_REQUIRE_PEER(TestSupport::havePythonModule(QLatin1String(module)), (package))
 
 // The same for commands on PATH: SONARIS_REQUIRE_COMMANDS("ffmpeg", "tshark").
 #define SONARIS_REQUIRE_COMMANDS(...)                                                              \

@@ -4,6 +4,7 @@
 #include "RDServerAPIWidget.h"
 
 #include "GuiTest.h"
+#include "LoopP2pSocket.h"
 #include "RDLabel.h"
 #include "RDOptionsDialog.h"
 #include "RDPixmapWidget.h"
@@ -24,6 +25,11 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,8 +53,6 @@ protected:
             {TestSupport::sourceDir() + QStringLiteral("/tests/VexaSDK/WS/ws_session.py"),
              QStringLiteral("ws://127.0.0.1:%1/").arg(port), "--timeout", "20", login},
             60000);
-        if (r.out.contains("ModuleNotFoundError") || r.err.contains("ModuleNotFoundError"))
-            return QStringLiteral("no python3-websockets");
         for (const QByteArray& line : r.out.split('\n')) {
             if (!line.startsWith("recv "))
                 continue;
@@ -120,8 +124,9 @@ TEST_F(RDServerAPIWidgetTest, SwitchesEnableTheirFieldsAndCodes)
         for (const bool on : {true, false, true}) {
             group.box->setChecked(on);
             EXPECT_EQ(group.field->isEnabled(), on);
-            if (group.image)
+            if (group.image) {
                 EXPECT_EQ(group.image->isVisible(), on);
+            }
         }
     }
     GuiTest::grabToPng(&page, QStringLiteral("appconnect_all_on"));
@@ -131,6 +136,7 @@ TEST_F(RDServerAPIWidgetTest, SwitchesEnableTheirFieldsAndCodes)
 // new name and the MD5 of the new password, and not with another password.
 TEST_F(RDServerAPIWidgetTest, SaveIsProvenByAWebSocketLogin)
 {
+    SONARIS_REQUIRE_PYTHON_MODULE("websockets", "python3-websockets");
     ASSERT_TRUE(start());
     RDOptionsDialog dialog;
     dialog.show();
@@ -152,9 +158,7 @@ TEST_F(RDServerAPIWidgetTest, SaveIsProvenByAWebSocketLogin)
     EXPECT_EQ(setting(QStringLiteral("vexacode enable")), "0");
     GuiTest::grabToPng(&dialog, QStringLiteral("appconnect_saved"));
 
-    const QString good = loginResult(port, QStringLiteral("operator"), QStringLiteral("s3cret pw"));
-    SONARIS_REQUIRE_PEER(good != "no python3-websockets", "python3-websockets");
-    EXPECT_EQ(good, "0");
+    EXPECT_EQ(loginResult(port, QStringLiteral("operator"), QStringLiteral("s3cret pw")), "0");
     const QString bad = loginResult(port, QStringLiteral("operator"), QStringLiteral("other"));
     EXPECT_NE(bad, "0");
     EXPECT_FALSE(bad.startsWith("no reply")) << bad.toStdString();
@@ -220,6 +224,83 @@ TEST_F(RDServerAPIWidgetTest, PortInUseIsNoSuccess)
     EXPECT_FALSE(page.save());
     EXPECT_EQ(toastText(&page), "Saved, but the IP address connection did not start");
     GuiTest::grabToPng(&page, QStringLiteral("appconnect_port_in_use"));
+}
+
+// Holds a P2P device name, as another program logged in under it would.
+class UidHolder
+{
+public:
+    explicit UidHolder(const std::string& uid)
+    {
+        sockaddr_un address;
+        const socklen_t length = LoopP2pSocket::address(uid, address);
+        m_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (m_fd >= 0 && (bind(m_fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(m_fd, 1) != 0)) {
+            close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~UidHolder()
+    {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    UidHolder(const UidHolder&) = delete;
+    UidHolder& operator=(const UidHolder&) = delete;
+
+    bool holds() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+// P2P switched on is a success only once the P2P server logged in under the code's UID: not with
+// a code that carries no UID, nor with a UID that another program holds, whatever the IP address
+// connection does. The settings are stored all the same.
+TEST_F(RDServerAPIWidgetTest, P2pThatDoesNotComeUpIsNoSuccess)
+{
+    ASSERT_TRUE(start());
+    // Runs side by side must not share a device name.
+    const std::string heldUid = "APPCONNECT-HELD-" + std::to_string(getpid());
+    const std::string freeUid = "APPCONNECT-FREE-" + std::to_string(getpid());
+    UidHolder holder(heldUid);
+    ASSERT_TRUE(holder.holds());
+    const QString p2pFailed = QStringLiteral("Saved, but the P2P connection did not start");
+    const struct
+    {
+        const char* what;
+        QString code;
+        bool api;
+        const QString toast;
+        bool ok;
+    } rows[] = {
+        {"empty code", QString(), false, p2pFailed, false},
+        {"not a code", QStringLiteral("P2P-CODE"), false, p2pFailed, false},
+        {"code without a UID", VexaCode::encode(QString()), false, p2pFailed, false},
+        {"code without a UID, IP connection up", VexaCode::encode(QString()), true, p2pFailed, false},
+        {"UID held by another program", VexaCode::encode(QString::fromStdString(heldUid)), false, p2pFailed, false},
+        {"UID held by another program, IP connection up", VexaCode::encode(QString::fromStdString(heldUid)), true,
+         p2pFailed, false},
+        {"free UID", VexaCode::encode(QString::fromStdString(freeUid)), true, QStringLiteral("Save Success"), true},
+    };
+    RDServerAPIWidget page;
+    page.resize(600, 360);
+    page.show();
+    page.refresh();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        page.hideToast();
+        page.p2pSwitch()->setChecked(true);
+        page.codeField()->setText(row.code);
+        page.apiSwitch()->setChecked(row.api);
+        page.portField()->setText(QString::number(m_apiPort));
+        page.authSwitch()->setChecked(false);
+        EXPECT_EQ(page.save(), row.ok);
+        EXPECT_EQ(toastText(&page), row.toast);
+        EXPECT_EQ(setting(QStringLiteral("vexacode enable")), "1");
+        EXPECT_EQ(setting(QStringLiteral("vexacode")), row.code);
+    }
+    GuiTest::grabToPng(&page, QStringLiteral("appconnect_p2p_up"));
 }
 
 // Both codes decode to what the page shows: the IP code is the connection code of

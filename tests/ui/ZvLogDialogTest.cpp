@@ -29,23 +29,32 @@ protected:
         create();
     }
 
-    // 120 rows: odd ids on address A, even ids on B, one day apart per ten rows from
-    // 2026-05-01, so that row n (1-based) is written on 2026-05-(1 + (n-1)/10).
-    void seed120()
+    // count rows: odd ids on address A, even ids on B, one day apart per ten rows from
+    // 2026-05-01, so that row n (1-based) is written at timeOf(n).
+    void seed(int count)
     {
         QString sql = QStringLiteral("begin;");
-        for (int n = 1; n <= 120; ++n) {
-            const QString address = n % 2 ? QStringLiteral("239.255.0.1:8000") : QStringLiteral("239.255.0.2:8000");
+        for (int n = 1; n <= count; ++n) {
             sql += QStringLiteral("insert into alog(volume,rtpId,rtpAddress,action,source,type,codec,dateTime) "
-                                  "values(80,%1,'%2',%3,1,1,3,'2026-05-%4 10:00:%5');")
+                                  "values(80,%1,'%2',%3,1,1,3,'%4');")
                        .arg(n % 2 ? 1 : 2)
-                       .arg(address)
+                       .arg(addressOf(n))
                        .arg(n % 2 ? 0 : 1)
-                       .arg(1 + (n - 1) / 10, 2, 10, QLatin1Char('0'))
-                       .arg(n % 60, 2, 10, QLatin1Char('0'));
+                       .arg(timeOf(n));
         }
         sql += QStringLiteral("commit;");
         ASSERT_EQ(TestSupport::run(QStringLiteral("sqlite3"), {logFile(), sql}).exitCode, 0);
+    }
+
+    static QString addressOf(int n)
+    {
+        return n % 2 ? QStringLiteral("239.255.0.1:8000") : QStringLiteral("239.255.0.2:8000");
+    }
+    static QString timeOf(int n)
+    {
+        return QStringLiteral("2026-05-%1 10:00:%2")
+            .arg(1 + (n - 1) / 10, 2, 10, QLatin1Char('0'))
+            .arg(n % 60, 2, 10, QLatin1Char('0'));
     }
 
     QString logFile() const { return m_app.filePath(QStringLiteral("database/zvlog.db")); }
@@ -56,6 +65,15 @@ protected:
         QStringList out;
         for (int r = 0; r < view->table()->rowCount(); ++r)
             out << view->table()->item(r, 5)->text();
+        return out;
+    }
+
+    // Address and date-time of every row of the table, top to bottom.
+    static QStringList rows(ZvLogsView* view)
+    {
+        QStringList out;
+        for (int r = 0; r < view->table()->rowCount(); ++r)
+            out << view->table()->item(r, 0)->text() + QLatin1Char(' ') + view->table()->item(r, 5)->text();
         return out;
     }
 
@@ -77,7 +95,7 @@ protected:
 // the first page.
 TEST_F(ZvLogDialogTest, PagesOfFiftyNewestFirst)
 {
-    seed120();
+    seed(120);
     ZvLogDialog dialog;
     dialog.setRtpInfos(channels());
     dialog.show();
@@ -116,7 +134,7 @@ TEST_F(ZvLogDialogTest, FiltersByAddressAndDates)
     EXPECT_TRUE(start.isEmpty());
     EXPECT_EQ(end, "2026-05-01 23:59:59");
 
-    seed120();
+    seed(120);
     ZvLogDialog dialog;
     dialog.setRtpInfos(channels());
     ASSERT_EQ(dialog.addressChoice()->count(), 3);
@@ -134,6 +152,48 @@ TEST_F(ZvLogDialogTest, FiltersByAddressAndDates)
     EXPECT_EQ(dialog.view()->total(), 10);
     for (int r = 0; r < dialog.view()->table()->rowCount(); ++r)
         EXPECT_EQ(dialog.view()->table()->item(r, 0)->text(), "239.255.0.2:8000");
+}
+
+// Paging keeps the search's filters: with one address and a date range, page 2 and the last page
+// show the next matching rows, newest first, and the count stays the filtered one.
+TEST_F(ZvLogDialogTest, PagesOfAFilteredSearchKeepTheFilter)
+{
+    // Address A from 2026-05-06 to 2026-05-27 matches the odd rows 51 to 269: 110 rows, with
+    // rows of A outside the dates and rows of B inside them on either side.
+    seed(300);
+    QStringList matching;
+    for (int n = 269; n >= 51; n -= 2)
+        matching << addressOf(n) + QLatin1Char(' ') + timeOf(n);
+    ASSERT_EQ(matching.size(), 110);
+
+    ZvLogDialog dialog;
+    dialog.setRtpInfos(channels());
+    dialog.show();
+    ZvLogsView* view = dialog.view();
+    dialog.addressChoice()->setCurrentIndex(1);
+    dialog.startEdit()->setDate(QDate(2026, 5, 6));
+    dialog.endEdit()->setDate(QDate(2026, 5, 27));
+    QTest::mouseClick(dialog.searchButton(), Qt::LeftButton);
+    ASSERT_EQ(view->total(), 110);
+    EXPECT_EQ(rows(view), matching.mid(0, 50));
+
+    const struct
+    {
+        int page;
+        int first;
+        int count;
+    } pages[] = {{1, 50, 50}, {2, 100, 10}, {1, 50, 50}};
+    for (const auto& page : pages) {
+        view->navigator()->onGotoPage(page.page);
+        const QStringList expected = matching.mid(page.first, page.count);
+        ASSERT_TRUE(GuiTest::waitFor([&] { return rows(view).value(0) == expected.first(); }))
+            << "page " << page.page << " shows " << rows(view).value(0).toStdString();
+        EXPECT_EQ(rows(view), expected) << "page " << page.page;
+        EXPECT_EQ(view->total(), 110) << "page " << page.page;
+        EXPECT_EQ(view->navigator()->pageCount(), 3) << "page " << page.page;
+        EXPECT_EQ(view->navigator()->currentPage(), page.page);
+    }
+    GuiTest::grabToPng(&dialog, QStringLiteral("log_dialog_filtered_page2"));
 }
 
 TEST_F(ZvLogDialogTest, ColumnTexts)
@@ -165,7 +225,7 @@ TEST_F(ZvLogDialogTest, ColumnTexts)
     EXPECT_EQ(ZvLogsView::actionName(1), "Stop");
 
     // In the table, read only and centred.
-    seed120();
+    seed(120);
     ZvLogDialog dialog;
     QTableWidget* table = dialog.view()->table();
     ASSERT_GT(table->rowCount(), 0);
