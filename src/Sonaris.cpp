@@ -295,11 +295,17 @@ int Sonaris::purgeLogFolder(const QString& folder, const QDate& today)
 
 void Sonaris::initLanguage()
 {
-    RDLanguage::setLanguagePath(appPath("language"));
+    const QString folder = appPath("language");
+    RDLanguage::setLanguagePath(folder);
     QString name = language();
     if (name.isEmpty())
         name = QLatin1String(SonarisSettings::kDefaultLanguage);
-    RDLanguage::initLanguage(name);
+    // The windows show English either way, so only the log can tell a missing table apart.
+    if (RDLanguage::initLanguage(name))
+        RDLOG("Language %s from %s", qUtf8Printable(name), qUtf8Printable(folder));
+    else
+        RDLOG("Language %s: no readable table in %s, the texts show in English", qUtf8Printable(name),
+              qUtf8Printable(folder));
 }
 
 void Sonaris::initDatabases()

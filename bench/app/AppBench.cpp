@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -113,6 +114,11 @@ public:
     Program(const QString& binary, int httpPort, int receiverPort)
     {
         m_ok = m_dir.isValid() && QFile::copy(binary, m_dir.path() + QStringLiteral("/sonaris"));
+        // The language tables go with the binary, as in an installation: start-up reads one.
+        const QDir languages(QFileInfo(binary).absolutePath() + QStringLiteral("/language"));
+        QDir().mkpath(m_dir.path() + QStringLiteral("/language"));
+        for (const QString& name : languages.entryList(QDir::Files))
+            QFile::copy(languages.filePath(name), m_dir.path() + QStringLiteral("/language/") + name);
         VDB::setDataRoot(m_dir.path());
         {
             ZvDB db;

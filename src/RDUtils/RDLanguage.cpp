@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -27,19 +28,22 @@ State& state()
     return s;
 }
 
+std::atomic<RDLanguage::LookupObserver> g_lookupObserver{nullptr};
+
 std::shared_ptr<const Table> currentTable()
 {
     std::lock_guard<std::mutex> lock(state().mutex);
     return state().table;
 }
 
-void load(const QString& name)
+bool load(const QString& name)
 {
     auto table = std::make_shared<Table>();
-    RDLanguage::loadLanguage(name, *table);
+    const bool loaded = RDLanguage::loadLanguage(name, *table);
     std::lock_guard<std::mutex> lock(state().mutex);
     state().current = name;
     state().table = std::move(table);
+    return loaded;
 }
 
 } // namespace
@@ -56,9 +60,9 @@ QString RDLanguage::languagePath()
     return state().folder;
 }
 
-void RDLanguage::initLanguage(const QString& name)
+bool RDLanguage::initLanguage(const QString& name)
 {
-    load(name);
+    return load(name);
 }
 
 void RDLanguage::setLanguage(const QString& name)
@@ -116,8 +120,15 @@ bool RDLanguage::loadLanguage(const QString& name, QMap<QString, QString>& table
     return true;
 }
 
+void RDLanguage::setLookupObserver(LookupObserver observer)
+{
+    g_lookupObserver.store(observer);
+}
+
 QString RDLanguage::translate(const QString& text)
 {
+    if (const LookupObserver observer = g_lookupObserver.load(std::memory_order_acquire))
+        observer(text);
     const std::shared_ptr<const Table> table = currentTable();
     auto it = table->constFind(text.toLower());
     return it == table->constEnd() ? text : it.value();

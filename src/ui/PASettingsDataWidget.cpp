@@ -41,7 +41,7 @@ void PASettingsDataWidget::onClickExportData(bool)
     if (QFileInfo::exists(target)) {
         const QString question = QStringLiteral("%1, %2").arg(
             ZvDB::fileName(), rdTr("The file already exists, do you want to overwrite it"));
-        if (showWarningBox(question, rdTr("Ok"), rdTr("Cancel")) != QMessageBox::Yes)
+        if (showWarningBox(question, rdTr("OK"), rdTr("Cancel")) != QMessageBox::Yes)
             return;
     }
     if (ZvDB::exportTo(target))

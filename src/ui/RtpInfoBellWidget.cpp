@@ -272,7 +272,7 @@ void RtpInfoBellWidget::onClickPlayBellButton()
         return;
     }
     showInformationBox(RDLanguage::translate(QStringLiteral("Please select bell file")),
-                       RDLanguage::translate(QStringLiteral("Ok")),
+                       RDLanguage::translate(QStringLiteral("OK")),
                        RDLanguage::translate(QStringLiteral("Cancel")));
 }
 

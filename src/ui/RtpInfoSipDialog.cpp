@@ -26,7 +26,7 @@ struct RowText
 
 const RowText kRows[RtpInfoSipDialog::kFieldCount] = {
     {"SIP Server", "Please input sip server"},
-    {"SIP port", "Please input sip port"},
+    {"SIP Port", "Please input sip port"},
     {"SIP Number", "Please input sip number"},
     {"SIP Auth Id", "Please input sip auth id"},
     {"SIP Password", "Please input sip password"},

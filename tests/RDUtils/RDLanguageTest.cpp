@@ -76,7 +76,7 @@ TEST_F(LanguageTest, FileRulesAndLookups)
     EXPECT_EQ(table.size(), 5);
     EXPECT_EQ(RDLanguage::trimEntry("  \"Offnen \"\"q\"\" \";; "), "Offnen \"\"q\"\" ");
 
-    RDLanguage::initLanguage("Deutsch.txt");
+    EXPECT_TRUE(RDLanguage::initLanguage("Deutsch.txt"));
     EXPECT_EQ(RDLanguage::currentLanguage(), "Deutsch.txt");
     EXPECT_EQ(RDLanguage::translate("SAVE"), "Speichern");
     EXPECT_EQ(RDLanguage::translate("Empty"), "");
@@ -86,6 +86,10 @@ TEST_F(LanguageTest, FileRulesAndLookups)
         EXPECT_FALSE(RDLanguage::loadLanguage(bad, table)) << bad;
         EXPECT_TRUE(table.isEmpty());
     }
+    // A language without a readable file is still the current one, with every text in English.
+    EXPECT_FALSE(RDLanguage::initLanguage("missing"));
+    EXPECT_EQ(RDLanguage::currentLanguage(), "missing");
+    EXPECT_EQ(RDLanguage::translate("Save"), "Save");
 }
 
 TEST_F(LanguageTest, SwitchingRelocalizesLiveObjectsOnce)

@@ -121,6 +121,9 @@ TEST_F(SonarisProcessTest, FreshCopyMakesItsFilesAndPurgesOldLogs)
                     .hasMatch())
         << id.toStdString();
     EXPECT_EQ(run.sqlite(QStringLiteral("select address from rtp;")), QByteArray("239.255.0.0:8000\n"));
+    // The language tables came along with the binary, and the first run reads English from them.
+    const QString languages = QFileInfo(run.path(QStringLiteral("language"))).canonicalFilePath();
+    EXPECT_TRUE(run.output().contains("Language English from " + languages.toUtf8())) << run.output().toStdString();
 
     const QStringList logs = run.logFiles();
     EXPECT_FALSE(logs.contains(old));

@@ -21,8 +21,20 @@ SonarisRun::SonarisRun(const QString& runtimeDir)
     } else {
         m_runtimeDir = runtimeDir;
     }
-    const QString binary = TestSupport::binaryDir() + QStringLiteral("/src/sonaris");
-    m_valid = m_dir.isValid() && QFile::copy(binary, path(QStringLiteral("sonaris")));
+    const QString built = TestSupport::binaryDir() + QStringLiteral("/src/");
+    m_valid = m_dir.isValid() && QFile::copy(built + QStringLiteral("sonaris"), path(QStringLiteral("sonaris")))
+              && copyFiles(built + QStringLiteral("language"), path(QStringLiteral("language")));
+}
+
+bool SonarisRun::copyFiles(const QString& from, const QString& to)
+{
+    const QStringList names = QDir(from).entryList(QDir::Files);
+    if (names.isEmpty() || !QDir().mkpath(to))
+        return false;
+    for (const QString& name : names)
+        if (!QFile::copy(from + QLatin1Char('/') + name, to + QLatin1Char('/') + name))
+            return false;
+    return true;
 }
 
 SonarisRun::~SonarisRun()

@@ -9,10 +9,11 @@
 #include <memory>
 
 // One copy of the program in a temporary folder of its own, the way a user installs it: the
-// binary beside its "database", "log" and "crash" folders. Settings and channels are seeded
-// before the start (the settings through the database layer, the channels with the sqlite3
-// command), the program runs on the offscreen platform with a runtime directory of the test's
-// own (where its single-instance lock lives), and what it prints is collected.
+// binary with the "language" folder the build put beside it, and its "database", "log" and
+// "crash" folders. Settings and channels are seeded before the start (the settings through the
+// database layer, the channels with the sqlite3 command), the program runs on the offscreen
+// platform with a runtime directory of the test's own (where its single-instance lock lives),
+// and what it prints is collected.
 class SonarisRun
 {
 public:
@@ -57,6 +58,9 @@ public:
 
 private:
     void collect();
+    // Copies the files of folder from into folder to (made when missing); false when from has
+    // none or a copy failed.
+    static bool copyFiles(const QString& from, const QString& to);
 
     QTemporaryDir m_dir;
     QString m_runtimeDir;

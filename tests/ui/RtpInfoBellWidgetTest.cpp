@@ -319,7 +319,7 @@ TEST(RtpInfoBellWidget, PreviewWithoutAFileAsks)
         press(tab.previewButton());
         ASSERT_EQ(hook.boxes().size(), 1) << path.toStdString();
         EXPECT_EQ(hook.boxes().first().text, "Please select bell file");
-        EXPECT_EQ(hook.boxes().first().yesCaption, "Ok");
+        EXPECT_EQ(hook.boxes().first().yesCaption, "OK");
         EXPECT_EQ(hook.boxes().first().noCaption, "Cancel");
         EXPECT_FALSE(tab.isPreviewPlaying());
         EXPECT_FALSE(tab.previewButton()->isChecked());

@@ -41,7 +41,7 @@ protected:
 TEST_F(RtpInfoSipDialogTest, TextsAndPlaceholders)
 {
     RtpInfoSipDialog dialog;
-    const char* const labels[] = {"SIP Server",   "SIP port",     "SIP Number", "SIP Auth Id",
+    const char* const labels[] = {"SIP Server",   "SIP Port",     "SIP Number", "SIP Auth Id",
                                   "SIP Password", "Display Name", "Expire Time"};
     const char* const placeholders[] = {"Please input sip server",   "Please input sip port",
                                         "Please input sip number",   "Please input sip auth id",
