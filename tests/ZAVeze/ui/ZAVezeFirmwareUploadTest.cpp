@@ -176,6 +176,9 @@ TEST(ZAVezeFirmwareUploadThread, LoginAnswersThatLetTheUploadGo)
         {R"({"result":-1})", false},    {"<html><body>login</body></html>", false},
         {"", false},                    {"[1,2]", true},
         {R"({"result":0)", false},
+        // Of a repeated "result" the last one counts, whatever came before it.
+        {R"({"result":{"a":[]},"result":0})", true},
+        {R"({"result":[0],"result":{},"result":1})", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ZAVezeFirmwareUploadThread::loginAccepted(c.answer), c.accepted) << c.answer.constData();
