@@ -72,7 +72,8 @@ bool ZAVezeFirmwareUploadThread::loginAccepted(const QByteArray& answer)
     if (RDJsonParser::parse(answer, &document) != RDJsonParser::Status::Ok)
         return false;
     const QJsonValue result = document.toObject().value(QStringLiteral("result"));
-    return !result.isDouble() || result.toInt() == 0;
+    // QJsonValue::toInt reads 0.5 and 2^32 as its default of 0, which would take them for success.
+    return !result.isDouble() || result.toDouble() == 0;
 }
 
 void ZAVezeFirmwareUploadThread::run()
