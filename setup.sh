@@ -21,6 +21,7 @@ packages=(
   xvfb xdotool
   # benchmarks
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  rapidjson-dev libsimdjson-dev
 )
 
 missing=()
