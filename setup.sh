@@ -12,6 +12,7 @@ packages=(
   # media, network and system libraries
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   libosip2-dev libc-ares-dev libssl-dev libqrencode-dev libpcap-dev libpulse-dev
+  nlohmann-json3-dev
   # tests
   libgtest-dev libgmock-dev
   ffmpeg sox sqlite3 curl openssl iproute2 procps psmisc util-linux python3
@@ -20,6 +21,7 @@ packages=(
   xvfb xdotool
   # benchmarks
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  rapidjson-dev libsimdjson-dev
 )
 
 missing=()

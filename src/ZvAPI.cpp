@@ -1,6 +1,7 @@
 #include "ZvAPI.h"
 
 #include "RDJson.h"
+#include "RDJsonParser.h"
 #include "RDLog.h"
 #include "RtpInfo.h"
 #include "RtpManager.h"
@@ -10,7 +11,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonParseError>
 
 namespace {
 
@@ -111,15 +111,13 @@ void ZvAPI::handleRequest(VexaServer* server, const std::shared_ptr<VexaClient>&
 {
     if (!server || !client)
         return;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+    QJsonObject request;
+    if (RDJsonParser::parseObject(bytes, &request) != RDJsonParser::Status::Ok) {
         // The text itself stays out of the log: it may be anything, credentials included.
         RDLOG("A request of %d bytes is not a JSON object", bytes.size());
         sendJson(client.get(), QJsonObject{{QStringLiteral("error"), QStringLiteral("invalid json format")}});
         return;
     }
-    const QJsonObject request = document.object();
     RDLOG("Read CMD %s", maskedText(request).constData());
     sendJson(client.get(), dispatch(server, client, request));
 }

@@ -2,6 +2,7 @@
 
 #include "RDFunctionThread.h"
 #include "RDIpv4.h"
+#include "RDJsonParser.h"
 #include "RDLog.h"
 #include "RDThread.h"
 #include "RDUdpSocket.h"
@@ -9,7 +10,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonParseError>
 
 #include <algorithm>
 #include <vector>
@@ -138,11 +138,9 @@ void VexaDiscovery::run(RDThread* thread)
     }
 }
 
-bool VexaDiscovery::isRequest(const char* data, int length) const
+bool VexaDiscovery::isRequest(const char* data, int length)
 {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromRawData(data, length), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+    if (length < 0 || RDJsonParser::parseObject(data, size_t(length), nullptr) != RDJsonParser::Status::Ok) {
         RDLOG("Discovery: not a JSON object, ignored");
         return false;
     }

@@ -60,13 +60,14 @@ public:
     // address | ~netmask; "255.255.255.255" when the address is not a dotted quad. A netmask
     // that is not one counts as /24, as a subnet was always taken to be.
     static std::string broadcastAddress(const std::string& address, const std::string& netmask);
+    // True when the datagram is a JSON object, the only thing discovery answers (anything else
+    // is logged and dropped). Any thread.
+    static bool isRequest(const char* data, int length);
 
 private:
     bool openSockets();
     void closeSockets();
     void run(RDThread* thread);
-    // True when the datagram is a JSON object (anything else is logged and dropped).
-    bool isRequest(const char* data, int length) const;
     void broadcast();
 
     InfoSource m_source;

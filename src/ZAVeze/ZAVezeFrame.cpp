@@ -1,6 +1,7 @@
 #include "ZAVezeFrame.h"
 
 #include "RDJson.h"
+#include "RDJsonParser.h"
 #include "ZAVezeReply.h"
 
 #include <QJsonArray>
@@ -95,15 +96,14 @@ ZAVezeFrame::Check ZAVezeFrame::parseReply(const QByteArray& frame, const QByteA
     const int zero = text.indexOf('\0');
     if (zero >= 0)
         text.truncate(zero);
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject() || document.object().isEmpty())
+    QJsonObject json;
+    if (RDJsonParser::parseObject(text, &json) != RDJsonParser::Status::Ok || json.isEmpty())
         return Check::NotAnObject;
     out.senderMac = frame.mid(22, 6);
     out.senderIp = frame.mid(28, 4);
     out.targetMac = frame.mid(32, 6);
     out.targetIp = frame.mid(38, 4);
-    out.json = document.object();
+    out.json = json;
     out.frame = frame;
     return Check::Accepted;
 }

@@ -112,7 +112,8 @@ void sendTo(const std::string& host, int port, const std::string& data)
 }
 
 // {} is answered at the subnet's broadcast address; [] and broken text get nothing; a
-// 2,000-byte request and one near the largest datagram are answered whole.
+// 2,000-byte request and one near the largest datagram are answered whole, and so is an object
+// with repeated keys.
 void checkAnswersAtBroadcast(const std::string& address, const std::string& netmask, const std::string& expected)
 {
     ReplyReceiver receiver;
@@ -142,6 +143,10 @@ void checkAnswersAtBroadcast(const std::string& address, const std::string& netm
         EXPECT_EQ(reply.destination, expected);
     }
     EXPECT_TRUE(TestSupport::waitUntil([&]() { return discovery.replies() == 3; }, 5000));
+    // Repeated keys, whatever their earlier values, still make an object.
+    sendTo(address, requestPort, R"({"a":{"b":[1,2]},"a":7,"c":[{}],"c":null})");
+    ASSERT_TRUE(receiver.receive(&reply, 5000));
+    EXPECT_TRUE(TestSupport::waitUntil([&]() { return discovery.replies() == 4; }, 5000));
     discovery.stop();
     EXPECT_FALSE(discovery.isRunning());
 }
@@ -167,6 +172,28 @@ TEST(VexaDiscovery, BroadcastAddressTable)
     };
     for (const auto& c : cases)
         EXPECT_EQ(VexaDiscovery::broadcastAddress(c.address, c.netmask), c.broadcast) << c.address << "/" << c.netmask;
+}
+
+TEST(VexaDiscovery, RequestTable)
+{
+    const struct
+    {
+        QByteArray datagram;
+        bool request;
+    } cases[] = {
+        {"{}", true},
+        {R"({"search":1})", true},
+        {R"({"a":{"b":[]},"a":7})", true},
+        {"[]", false},
+        {"hello", false},
+        {"", false},
+        {R"({"broken":)", false},
+        {QByteArray("{}\0", 3), false},
+        {"{\"a\":" + QByteArray(1024, '[') + QByteArray(1024, ']') + "}", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(VexaDiscovery::isRequest(c.datagram.constData(), c.datagram.size()), c.request)
+            << c.datagram.left(40).constData();
 }
 
 TEST(VexaDiscovery, ReplyCodeTable)

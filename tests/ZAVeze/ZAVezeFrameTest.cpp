@@ -102,6 +102,8 @@ TEST(ZAVezeFrame, StageTwoTable)
          Check::Accepted, "SetName"},
         {"zero byte inside the object", reply(QByteArray(R"({"id":2,)" "\0" R"("method":"x"})", 21)),
          Check::NotAnObject, ""},
+        {"repeated keys, the last wins", reply(QByteArray(R"({"method":{"a":[1]},"id":{},"method":"search","id":1})")),
+         Check::Accepted, "search"},
         {"stage one still applies", QByteArray(40, 'x'), Check::TooShort, ""},
     };
     for (const auto& c : cases) {

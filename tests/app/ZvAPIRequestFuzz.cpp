@@ -4,9 +4,10 @@
 #include "ZvAPI.h"
 
 #include "../VexaSDK/FakeVexaServer.h"
+#include "RDJsonParser.h"
 
 #include <QByteArray>
-#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtGlobal>
 
 #include <cstddef>
@@ -33,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto replies = client->messages();
     if (replies.size() != 1)
         std::abort();
-    const QJsonDocument reply = QJsonDocument::fromJson(QByteArray::fromStdString(replies.front()));
-    if (!reply.isObject())
+    if (RDJsonParser::parseObject(QByteArray::fromStdString(replies.front()), nullptr) != RDJsonParser::Status::Ok)
         std::abort();
-    const QJsonDocument request = QJsonDocument::fromJson(QByteArray(reinterpret_cast<const char*>(data + 1), int(size - 1)));
+    QJsonObject request;
+    RDJsonParser::parseObject(reinterpret_cast<const char*>(data + 1), size - 1, &request);
     if (!(data[0] & 2) && client->isAuthorized()
-        && request.object().value(QStringLiteral("password")).toString() != QLatin1String("0192023a7bbd73250516f069df18b500"))
+        && request.value(QStringLiteral("password")).toString() != QLatin1String("0192023a7bbd73250516f069df18b500"))
         std::abort();
     return 0;
 }

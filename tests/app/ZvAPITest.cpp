@@ -22,6 +22,12 @@ std::string md5Hex(const char* text, bool upper = false)
     return (upper ? hex.toUpper() : hex).toStdString();
 }
 
+// depth nested arrays, the innermost empty.
+std::string nested(int depth)
+{
+    return std::string(size_t(depth), '[') + std::string(size_t(depth), ']');
+}
+
 std::string replaceAll(std::string text, const std::string& from, const std::string& to)
 {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -102,7 +108,14 @@ TEST_F(ZvAPITest, AuthenticationOffTable)
         {0, "hello", R"({"error":"invalid json format"})", {}},
         {0, "[1,2]", R"({"error":"invalid json format"})", {}},
         {0, "", R"({"error":"invalid json format"})", {}},
+        {0, std::string("{\"id\":8,\"method\":\"GetRtp\"}\0", 27), R"({"error":"invalid json format"})", {}},
+        // Of a repeated key the last value counts, whatever the earlier ones were.
+        {0, R"({"id":{"a":[1,2,3]},"id":1,"method":{"a":[]},"method":"Nope"})", R"({"id":1,"method":"Nope","result":-9998})", {}},
+        // Containers nest 1024 deep at most, the request's own object included.
+        {0, R"({"id":)" + nested(1023) + R"(,"method":"Nope"})", R"({"id":)" + nested(1023) + R"(,"method":"Nope","result":-9998})", {}},
+        {0, R"({"id":)" + nested(1024) + R"(,"method":"Nope"})", R"({"error":"invalid json format"})", {}},
         {0, R"({"id":4,"method":"GetRtpById","rtpId":$ID})", R"({"id":4,"method":"GetRtpById","result":0,"rtp":$RTP})", {}},
+        {0, R"({"id":4,"method":"GetRtpById","rtpId":{"x":[]},"rtpId":$ID})", R"({"id":4,"method":"GetRtpById","result":0,"rtp":$RTP})", {}},
         {0, R"({"id":4,"method":"GetRtpById"})", R"({"id":4,"method":"GetRtpById","result":-10000})", {}},
         {0, R"({"id":4,"method":"GetRtpById","rtpId":0})", R"({"id":4,"method":"GetRtpById","result":-10000})", {}},
         {0, R"({"id":4,"method":"GetRtpById","rtpId":"$ID"})", R"({"id":4,"method":"GetRtpById","result":-10000})", {}},
@@ -115,6 +128,8 @@ TEST_F(ZvAPITest, AuthenticationOffTable)
         // A whole record: only its id counts, the stored channel is what starts.
         {1, R"({"method":"StartRtp","rtp":{"id":$ID,"address":"10.9.9.9:9","source":16}})", R"({"method":"StartRtp","result":0})", {"$ID,0,1,5"}},
         {1, R"({"method":"StopRtp","rtpId":0,"rtp":{"id":$ID}})", R"({"method":"StopRtp","result":0})", {"$ID,1,247,6"}},
+        {1, R"({"method":"StartRtp","rtp":{"id":9999},"rtp":{"id":$ID},"type":{"a":[]},"type":1})", R"({"method":"StartRtp","result":0})", {"$ID,0,1,1"}},
+        {1, R"({"method":"StopRtp","rtpId":[9999],"rtpId":$ID})", R"({"method":"StopRtp","result":0})", {"$ID,1,247,6"}},
         // Naming no stored channel: nothing starts or stops.
         {1, R"({"method":"StartRtp"})", R"({"method":"StartRtp","result":-10000})", {}},
         {1, R"({"method":"StartRtp","rtpId":9999})", R"({"method":"StartRtp","result":-10000})", {}},

@@ -3,10 +3,10 @@
 #include "QHttpUtils.h"
 #include "RDDecimal.h"
 #include "RDIpv4.h"
+#include "RDJsonParser.h"
 #include "RDLog.h"
 #include "ZAVezeFrame.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
 
@@ -67,12 +67,13 @@ bool ZAVezeFirmwareUploadThread::loginAccepted(const QByteArray& answer)
 {
     if (answer.isEmpty())
         return false;
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(answer, &error);
-    if (error.error != QJsonParseError::NoError)
+    // An array, or an object without a numeric "result", has always counted as accepted.
+    QJsonValue document;
+    if (RDJsonParser::parse(answer, &document) != RDJsonParser::Status::Ok)
         return false;
-    const QJsonValue result = document.object().value(QStringLiteral("result"));
-    return !result.isDouble() || result.toInt() == 0;
+    const QJsonValue result = document.toObject().value(QStringLiteral("result"));
+    // QJsonValue::toInt reads 0.5 and 2^32 as its default of 0, which would take them for success.
+    return !result.isDouble() || result.toDouble() == 0;
 }
 
 void ZAVezeFirmwareUploadThread::run()

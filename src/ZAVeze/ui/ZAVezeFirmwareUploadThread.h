@@ -39,7 +39,7 @@ public:
     // "username=..&password=..", both percent-encoded.
     static QByteArray loginBody(const QString& account, const QString& password);
     // Whether a login answer lets the upload go: valid JSON whose "result" reads 0 (a missing or
-    // non-number "result" reads 0).
+    // non-number "result" reads 0; a number must be 0 itself).
     static bool loginAccepted(const QByteArray& answer);
 
 protected:

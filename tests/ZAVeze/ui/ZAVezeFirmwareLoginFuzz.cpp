@@ -1,10 +1,10 @@
 // What a device sends that the firmware upload reads: its login answer, and its own record's
 // address and ports (from its search reply), which must never make a URL to another host.
 #include "RDIpv4.h"
+#include "RDJsonParser.h"
 #include "ZAVezeFirmwareUploadThread.h"
 
 #include <QByteArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
 
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)ZAVezeFirmwareUploadThread::loginAccepted(bytes);
 
     ZAVezeDevice device;
-    device.info = QJsonDocument::fromJson(bytes).object();
+    RDJsonParser::parseObject(bytes, &device.info);
     QString login;
     QString upload;
     if (!ZAVezeFirmwareUploadThread::deviceUrls(device, &login, &upload))

@@ -176,6 +176,12 @@ TEST(ZAVezeFirmwareUploadThread, LoginAnswersThatLetTheUploadGo)
         {R"({"result":-1})", false},    {"<html><body>login</body></html>", false},
         {"", false},                    {"[1,2]", true},
         {R"({"result":0)", false},
+        // A number other than 0 refuses, however large or fractional.
+        {R"({"result":0.5})", false},   {R"({"result":4294967296})", false},
+        {R"({"result":-0.0})", true},   {R"({"result":1e300})", false},
+        // Of a repeated "result" the last one counts, whatever came before it.
+        {R"({"result":{"a":[]},"result":0})", true},
+        {R"({"result":[0],"result":{},"result":1})", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ZAVezeFirmwareUploadThread::loginAccepted(c.answer), c.accepted) << c.answer.constData();
