@@ -58,7 +58,7 @@ public:
     // Overrides the application directory (where "database", "log", "crash", "language" and
     // "winpcap" are looked for), so that tests and a second copy keep their own files.
     static constexpr const char* kAppDirVariable = "SONARIS_APP_DIR";
-    // The most HTTP clients served at once; more wait for a free slot.
+    // The most HTTP stream listeners at once; more are answered 503. "/api" never waits for them.
     static constexpr int kHttpMaxClients = 20;
     static constexpr int kLogKeepDays = 30;
 

@@ -1,9 +1,12 @@
 #include "SonarisHttpApi.h"
 
+#include "RDDecimal.h"
 #include "RDHttpRequest.h"
 #include "RDString.h"
 #include "RtpInfo.h"
 #include "RtpManager.h"
+
+#include <climits>
 
 namespace {
 
@@ -28,7 +31,8 @@ bool SonarisHttpApi::handles(const std::string& path)
 std::string SonarisHttpApi::answer(RtpManagerControl& control, const std::string& query)
 {
     const std::map<std::string, std::string> items = parseUrlQuery(query);
-    const int id = toInt(value(items, "id"), 0);
+    // The whole value must be the number: "1abc", "+1", "1.0" or " 1" name no channel.
+    const int id = decimalOr(value(items, "id"), 1, INT_MAX, 0);
     const std::string action = value(items, "action");
 
     RtpInfo info;

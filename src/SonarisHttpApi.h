@@ -16,6 +16,7 @@ public:
 
     // Runs the request's action on the channel and returns the body to send. The query is the
     // raw text after "?" (not decoded). Start and stop run synchronously on the caller's thread
-    // with RtpInfo::kTriggerHttp; a stop stops every source kind of the channel.
+    // with RtpInfo::kTriggerHttp; a stop stops every source kind of the channel. An id that is
+    // not a whole decimal number (digits only, after decoding) is answered as an invalid id.
     static std::string answer(RtpManagerControl& control, const std::string& query);
 };

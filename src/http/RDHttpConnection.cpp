@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <cstdio>
 #include <sys/socket.h>
@@ -141,25 +142,48 @@ RDHttpConnection::ReceiveResult RDHttpConnection::receive(Clock::time_point dead
 void RDHttpConnection::skipEmptyLines()
 {
     // RFC 9112 2.2: empty lines before a request line are ignored (some clients send CR LF
-    // after a body).
-    while (m_buffer->size() >= 2 && m_buffer->data()[0] == '\r' && m_buffer->data()[1] == '\n')
-        m_buffer->skip(2);
+    // after a body), with or without their CR.
+    for (;;) {
+        const char* data = m_buffer->data();
+        const int size = m_buffer->size();
+        if (size >= 1 && data[0] == '\n')
+            m_buffer->skip(1);
+        else if (size >= 2 && data[0] == '\r' && data[1] == '\n')
+            m_buffer->skip(2);
+        else
+            return;
+        m_headScanned = 0;
+    }
 }
 
-bool RDHttpConnection::findHead(size_t* headEnd)
+bool RDHttpConnection::findHeadEnd(const char* data, size_t size, size_t* scanned, size_t* headEnd, size_t* headBytes)
 {
-    const char* data = m_buffer->data();
-    const size_t size = static_cast<size_t>(m_buffer->size());
-    const size_t limit = std::min(size, static_cast<size_t>(kMaxHeadBytes));
-    if (limit < 4)
-        return false;
-    for (size_t i = 1; i + 3 < limit; ++i) {
-        if (data[i] == '\r' && data[i + 1] == '\n' && data[i + 2] == '\r' && data[i + 3] == '\n') {
+    size_t i = *scanned;
+    for (; i < size; ++i) {
+        if (data[i] != '\n')
+            continue;
+        // RFC 9112 2.2: the next line is empty when an LF, or a CR and an LF, follow; an LF
+        // whose next line cannot be judged yet is looked at again with more data.
+        if (i + 1 >= size || (data[i + 1] == '\r' && i + 2 >= size))
+            break;
+        const size_t terminator = data[i + 1] == '\n' ? 2 : (data[i + 1] == '\r' && data[i + 2] == '\n' ? 3 : 0);
+        if (terminator) {
             *headEnd = i;
+            *headBytes = i + terminator;
             return true;
         }
     }
+    *scanned = i;
     return false;
+}
+
+bool RDHttpConnection::findHead(size_t* headEnd, size_t* headBytes)
+{
+    const size_t size = std::min(static_cast<size_t>(m_buffer->size()), static_cast<size_t>(kMaxHeadBytes));
+    if (!findHeadEnd(m_buffer->data(), size, &m_headScanned, headEnd, headBytes))
+        return false;
+    m_headScanned = 0;
+    return true;
 }
 
 std::string RDHttpConnection::newBodyPath() const
@@ -196,11 +220,18 @@ int RDHttpConnection::statusCode(RDHttpParseStatus status)
 
 std::unique_ptr<RDHttpBaseRequest> RDHttpConnection::refuse(RDHttpParseStatus why)
 {
+    refuse(why, false);
+    return nullptr;
+}
+
+void RDHttpConnection::refuse(RDHttpParseStatus why, bool quiet)
+{
     const int status = statusCode(why);
-    RDLOG("http client %s: %d %s (%s)", remotePort().c_str(), status, RDHttpResponse::reasonPhrase(status),
-          describeParseStatus(why));
+    if (!quiet)
+        RDLOG("http client %s: %d %s (%s)", remotePort().c_str(), status, RDHttpResponse::reasonPhrase(status),
+              describeParseStatus(why));
     if (!isConnected())
-        return nullptr;
+        return;
     RDHttpTextResponse response;
     response.setStatus(status);
     response.setHeader("Connection", "close");
@@ -225,7 +256,36 @@ std::unique_ptr<RDHttpBaseRequest> RDHttpConnection::refuse(RDHttpParseStatus wh
         }
     }
     close();
-    return nullptr;
+}
+
+RDHttpConnection::Arrival RDHttpConnection::receiveArrived()
+{
+    char chunk[kReceiveBytes];
+    for (;;) {
+        if (!isConnected())
+            return Arrival::Ended;
+        const ssize_t n = ::recv(m_socket->handle(), chunk, sizeof(chunk), MSG_DONTWAIT);
+        if (n > 0) {
+            if (m_buffer->write(chunk, static_cast<int>(n)) != n)
+                return Arrival::Ended;
+            skipEmptyLines();
+            size_t headEnd = 0;
+            size_t headBytes = 0;
+            if (findHead(&headEnd, &headBytes) || m_buffer->size() > kMaxHeadBytes)
+                return Arrival::Head;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return Arrival::Partial;
+        return Arrival::Ended;
+    }
+}
+
+bool RDHttpConnection::hasRequestBytes() const
+{
+    return !m_buffer->isEmpty();
 }
 
 std::unique_ptr<RDHttpBaseRequest> RDHttpConnection::readRequest()
@@ -234,23 +294,30 @@ std::unique_ptr<RDHttpBaseRequest> RDHttpConnection::readRequest()
         return nullptr;
 
     // The head: wait for its first byte up to the idle limit, then for all of it up to the
-    // request limit.
+    // head limit (and the request limit, when that is shorter).
     const auto idleDeadline = Clock::now() + std::chrono::milliseconds(std::max(m_idleTimeoutMs, 0));
     Clock::time_point requestDeadline{};
+    Clock::time_point headDeadline{};
     bool requestStarted = false;
     size_t headEnd = 0;
+    size_t headBytes = 0;
     for (;;) {
         skipEmptyLines();
         if (!requestStarted && !m_buffer->isEmpty()) {
             requestStarted = true;
-            requestDeadline = Clock::now() + std::chrono::milliseconds(std::max(m_requestTimeoutMs, 0));
+            const auto now = Clock::now();
+            requestDeadline = now + std::chrono::milliseconds(std::max(m_requestTimeoutMs, 0));
+            headDeadline = requestDeadline;
+            if (m_headTimeoutMs > 0 && (m_requestTimeoutMs <= 0 || m_headTimeoutMs < m_requestTimeoutMs))
+                headDeadline = now + std::chrono::milliseconds(m_headTimeoutMs);
         }
-        if (findHead(&headEnd))
+        if (findHead(&headEnd, &headBytes))
             break;
         if (m_buffer->size() > kMaxHeadBytes)
             return refuse(RDHttpParseStatus::HeadTooLarge);
-        const ReceiveResult result = requestStarted ? receive(requestDeadline, m_requestTimeoutMs > 0)
-                                                    : receive(idleDeadline, m_idleTimeoutMs > 0);
+        const bool headLimited = m_headTimeoutMs > 0 || m_requestTimeoutMs > 0;
+        const ReceiveResult result =
+            requestStarted ? receive(headDeadline, headLimited) : receive(idleDeadline, m_idleTimeoutMs > 0);
         if (result == TimedOut) {
             if (requestStarted)
                 return refuse(RDHttpParseStatus::HeadTimedOut);
@@ -265,7 +332,7 @@ std::unique_ptr<RDHttpBaseRequest> RDHttpConnection::readRequest()
     }
 
     const std::string head(m_buffer->data(), headEnd);
-    m_buffer->skip(static_cast<int>(headEnd + 4));
+    m_buffer->skip(static_cast<int>(headBytes));
     auto request = std::make_unique<RDHttpBaseRequest>();
     const RDHttpParseStatus status = request->parseHead(head);
     if (status != RDHttpParseStatus::Ok)

@@ -3,6 +3,7 @@
 #include "RDDecimal.h"
 #include "RDString.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -47,7 +48,14 @@ void RDHttpRequest::clear()
 
 RDHttpParseStatus RDHttpRequest::parseHead(const std::string& head)
 {
-    const std::vector<std::string> lines = splitString(head, "\r\n");
+    // RFC 9112 2.2: a line ends with LF and a CR before it is dropped; any other CR is taken
+    // as a blank.
+    std::vector<std::string> lines = splitString(head, "\n");
+    for (std::string& line : lines) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::replace(line.begin(), line.end(), '\r', ' ');
+    }
     const std::string& requestLine = lines.front();
     const size_t blank1 = requestLine.find(' ');
     const size_t blank2 = blank1 == std::string::npos ? std::string::npos : requestLine.find(' ', blank1 + 1);

@@ -24,8 +24,8 @@ public:
     // Empties every field.
     virtual void clear();
 
-    // Fills the fields from the head text (request line and header lines separated by CR LF,
-    // without the empty line). Anything but Ok leaves the fields unchanged: a request line that
+    // Fills the fields from the head text (request line and header lines, each ended by CR LF
+    // or a bare LF, without the empty line). Anything but Ok leaves the fields unchanged: a request line that
     // is not "method target version", a Content-Length that is not a plain decimal number (or is
     // given twice with different values), a Transfer-Encoding header.
     RDHttpParseStatus parseHead(const std::string& head);

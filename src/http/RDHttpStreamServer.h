@@ -6,6 +6,7 @@
 #include <atomic>
 #include <list>
 #include <mutex>
+#include <poll.h>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ class RDTcpSocketServer;
 // (every listener of a path gets the bytes written to it from the moment it attaches, plain or
 // in the ICY form) and hands every other request, after optional HTTP Basic authentication,
 // to its observer. One thread accepts connections, one thread serves each connection.
+// Listeners and the other connections are bounded apart (RDHttpServerConfigure): a listener
+// beyond its limit gets 503 at once, and connections that have not sent a whole request give
+// way to new ones, so that neither kind keeps requests such as "/api" out.
 //
 // The object lives as long as the application: a restart is stop, setConfigure, start.
 // Streams outlive start and stop.
@@ -58,6 +62,8 @@ public:
 
     // Connections being served or waiting to be reaped.
     int clientCount() const;
+    // Connections playing a stream (at most the configuration's maxClients).
+    int listenerCount() const;
 
     // HTTP Basic check of one Authorization header value against the credentials: passes when
     // both are empty, else when the value's second blank-separated word is base64 of
@@ -72,21 +78,56 @@ protected:
 private:
     friend class RDHttpStreamServerClientThread;
 
+    enum class Attach
+    {
+        Attached,
+        NoStream,
+        Full
+    };
+
+    // A connection whose first head is not whole yet; it has no thread, the accept thread reads
+    // for it.
+    struct Pending
+    {
+        RDHttpConnection* connection; // owned
+        unsigned long long pass; // of the accept loop, when it was taken
+        double accepted; // monotonic seconds
+        double started; // when the head's first byte came; 0 before
+        bool ready; // the head is whole: waiting for a thread
+    };
+
     // Accept thread.
     void acceptLoop(RDThread* thread);
-    bool waitForSlot(RDThread* thread, int maxClients);
+    int pendingWaitMs(const RDHttpServerConfigure& configure) const;
+    // When the connection's time for its head runs out; 0 for never.
+    static double pendingDeadline(const Pending& pending, const RDHttpServerConfigure& configure);
+    // polls[i + 1] belongs to m_pending[i].
+    void readPending(const std::vector<pollfd>& polls, double now);
+    void expirePending(const RDHttpServerConfigure& configure, double now);
+    // True when it took a connection.
+    bool acceptNew(RDTcpSocketServer* socket, const RDHttpServerConfigure& configure, double now);
+    bool roomForPending(const RDHttpServerConfigure& configure);
+    // Gives the connections with a whole head their threads, in arrival order, while there is room.
+    void startReady(const RDHttpServerConfigure& configure);
+    bool roomForThread(const RDHttpServerConfigure& configure);
+    void logFlood(bool force);
     // Any thread: ends the accept loop's wait (after its stop flag is raised).
     void wakeAccept();
-    void reapClientsLocked();
+    // Releases the connections whose threads have ended.
+    void reapClients();
     void closeClients();
     // Client threads: attach under the stream-list lock, so that a removal either finds the
-    // listener attached (and ends it) or comes first (and the listener gets 404).
-    bool attachStream(RDHttpStreamServerClientThread* client, const std::string& path, RDHttpAudioStream* found);
+    // listener attached (and ends it) or comes first (and the listener gets 404). A listener
+    // beyond the limit is not attached (Full). Each attached listener calls releaseListener
+    // once when it ends.
+    Attach attachStream(RDHttpStreamServerClientThread* client, const std::string& path, RDHttpAudioStream* found);
+    void releaseListener();
     RDHttpStreamServerObserver* observer() const;
     int configureQueueLimit() const { return m_streamQueueLimit.load(std::memory_order_relaxed); }
 
     mutable std::mutex m_streamMutex;
     std::vector<RDHttpAudioStream> m_streams;
+    int m_listeners = 0;
 
     mutable std::mutex m_clientMutex;
     std::list<RDHttpStreamServerClientThread*> m_clients;
@@ -106,4 +147,16 @@ private:
     std::mutex m_listenMutex;
     RDTcpSocketServer* m_listenSocket = nullptr;
     std::atomic<bool> m_started{false};
+
+    // Accept thread only.
+    std::vector<Pending> m_pending;
+    unsigned long long m_pass = 0;
+    double m_acceptPausedUntil = 0;
+    double m_acceptFailureLogged = -1e9;
+    // Since the last log line about them: connections that made way for new ones, new ones
+    // turned away, heads that came too slowly.
+    int m_displaced = 0;
+    int m_turnedAway = 0;
+    int m_headsTimedOut = 0;
+    double m_floodLogged = 0;
 };

@@ -31,7 +31,7 @@ constexpr auto kSenderWake = std::chrono::milliseconds(100);
 
 RDHttpStreamServerClientThread::RDHttpStreamServerClientThread(RDHttpStreamServer* server,
                                                                RDHttpConnection* connection)
-    : m_server(server), m_connection(connection)
+    : m_server(server), m_connection(connection), m_waitingSince(RDThread::monotonicTime())
 {
 }
 
@@ -59,6 +59,10 @@ void RDHttpStreamServerClientThread::run()
         const std::unique_ptr<RDHttpBaseRequest> request = m_connection->readRequest();
         if (!request)
             continue;
+        // A connection displaced while its request arrived goes unanswered: it was closed.
+        Phase waiting = Phase::Waiting;
+        if (!m_phase.compare_exchange_strong(waiting, Phase::Serving, std::memory_order_acq_rel))
+            break;
         RDLOG("recv %s", request->toString().c_str());
         const std::string& path = request->path();
         if (startsWith(path, "/stream")) {
@@ -79,19 +83,42 @@ void RDHttpStreamServerClientThread::run()
             response.setText("Unauthorized");
             m_connection->sendResponse(&response);
         }
-        if (request->header("Connection") != "keep-alive")
+        if (request->header("Connection") != "keep-alive") {
             m_connection->close();
+        } else {
+            m_waitingSince.store(RDThread::monotonicTime(), std::memory_order_release);
+            m_phase.store(Phase::Waiting, std::memory_order_release);
+        }
     }
     m_connection->close();
+}
+
+bool RDHttpStreamServerClientThread::displace()
+{
+    Phase waiting = Phase::Waiting;
+    if (!m_phase.compare_exchange_strong(waiting, Phase::Displaced, std::memory_order_acq_rel))
+        return false;
+    stop();
+    return true;
 }
 
 void RDHttpStreamServerClientThread::serveStream(RDHttpBaseRequest* request)
 {
     RDHttpAudioStream stream;
-    if (!m_server->attachStream(this, request->path(), &stream)) {
+    const RDHttpStreamServer::Attach attached = m_server->attachStream(this, request->path(), &stream);
+    if (attached != RDHttpStreamServer::Attach::Attached) {
         RDHttpTextResponse response;
-        response.setStatus(404);
-        response.setText("Stream Not Exists");
+        if (attached == RDHttpStreamServer::Attach::Full) {
+            // Refused at once: a listener left waiting would hold a connection and a thread
+            // with nothing to show for it.
+            RDLOG("client %s refused %s: every listener slot is taken", m_connection->remotePort().c_str(),
+                  request->path().c_str());
+            response.setStatus(503);
+            response.setText("Too Many Listeners");
+        } else {
+            response.setStatus(404);
+            response.setText("Stream Not Exists");
+        }
         m_connection->sendResponse(&response);
         m_connection->close();
         return;
@@ -116,12 +143,14 @@ void RDHttpStreamServerClientThread::serveStream(RDHttpBaseRequest* request)
     else
         sendPlain(stream);
     detach();
+    m_server->releaseListener();
     m_connection->close();
 }
 
 void RDHttpStreamServerClientThread::attach(const RDHttpAudioStream& stream)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_phase.store(Phase::Listening, std::memory_order_release);
     m_stream = stream;
     m_finished = false;
     delete m_queue;

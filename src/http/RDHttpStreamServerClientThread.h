@@ -3,6 +3,7 @@
 #include "RDHttpAudioStream.h"
 #include "RDThread.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -35,6 +36,25 @@ public:
     // Called by the server under its stream-list lock when the stream is found.
     void attach(const RDHttpAudioStream& stream);
 
+    // Where the connection stands, for the server's bound on connections that are not
+    // listeners: waiting for a request (new, or idle between keep-alive requests), having one
+    // answered, playing a stream, or displaced by a newer connection.
+    enum class Phase
+    {
+        Waiting,
+        Serving,
+        Listening,
+        Displaced
+    };
+    Phase phase() const { return m_phase.load(std::memory_order_acquire); }
+    // Monotonic seconds (RDThread::monotonicTime) since when the connection has waited for a
+    // request: the making of this object (for the head already read), or the end of its last
+    // answer.
+    double waitingSince() const { return m_waitingSince.load(std::memory_order_acquire); }
+    // Accept thread: ends a connection that is still waiting for its request. False when it has
+    // just begun to be answered, or is not waiting; it is then left alone.
+    bool displace();
+
     RDHttpConnection* connection() const { return m_connection; }
 
 protected:
@@ -64,4 +84,7 @@ private:
     RDData* m_queue = nullptr;
     // The sender waits for this many bytes; 0 while it does not wait.
     int m_pieceSize = 0;
+
+    std::atomic<Phase> m_phase{Phase::Waiting};
+    std::atomic<double> m_waitingSince;
 };

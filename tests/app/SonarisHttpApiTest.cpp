@@ -118,6 +118,29 @@ TEST(SonarisHttpApiTest, AnswersEachCaseWithItsBody)
     }
 }
 
+// Only a whole decimal number names a channel; the query is decoded first, so "%201" is " 1".
+TEST(SonarisHttpApiTest, IdsAreWholeDecimalNumbers)
+{
+    const struct
+    {
+        const char* id;
+        bool valid;
+    } rows[] = {
+        {"3", true},     {"03", true},    {"3abc", false}, {"3.0", false},        {"+3", false},
+        {"%203", false}, {"3%20", false}, {"+3+", false},  {"3e0", false},        {"0x3", false},
+        {"-3", false},   {"3%00", false}, {"", false},     {"2147483650", false},
+    };
+    for (const auto& row : rows) {
+        RecordingControl control;
+        control.add(3, false, 1);
+        const std::string query = std::string("action=start&id=") + row.id;
+        EXPECT_EQ(SonarisHttpApi::answer(control, query),
+                  row.valid ? R"({"result":-1,"error":"rtp http api not enabled"})"
+                            : R"({"result":-1,"error":"invalid id"})")
+            << query;
+    }
+}
+
 TEST(SonarisHttpApiTest, StartUsesTheChannelsOwnSource)
 {
     RecordingControl control;

@@ -390,6 +390,35 @@ TEST_F(SonarisTest, StartsAndShutsDownInOrder)
     EXPECT_EQ(sonaris->installationId(), id);
 }
 
+// Through the running server: an id that is not a whole decimal number names no channel, where
+// a lenient reading would have found channel 1 (its HTTP API switch is off after a first run).
+TEST_F(SonarisTest, ApiIdsMustBeWholeDecimalNumbers)
+{
+    Sonaris* sonaris = createWithDatabase();
+    seedPorts(sonaris);
+    ASSERT_EQ(sonaris->init(0, nullptr), 0);
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return AppHttpClient::isListening(m_httpPort); }, 10000));
+    const struct
+    {
+        const char* id;
+        const char* body;
+    } rows[] = {
+        {"1", R"({"result":-1,"error":"rtp http api not enabled"})"},
+        {"01", R"({"result":-1,"error":"rtp http api not enabled"})"},
+        {"1abc", R"({"result":-1,"error":"invalid id"})"},
+        {"1.0", R"({"result":-1,"error":"invalid id"})"},
+        {"+1", R"({"result":-1,"error":"invalid id"})"},
+        {"%201", R"({"result":-1,"error":"invalid id"})"},
+        {"1e0", R"({"result":-1,"error":"invalid id"})"},
+    };
+    for (const auto& row : rows) {
+        const QByteArray target = QByteArray("/api?action=stop&id=") + row.id;
+        const AppHttpClient::Reply reply = AppHttpClient::get(m_httpPort, target);
+        EXPECT_EQ(reply.status, 200) << target.constData();
+        EXPECT_EQ(reply.body, QByteArray(row.body)) << target.constData();
+    }
+}
+
 TEST_F(SonarisTest, MissingDriverQuestionAndItsAnswers)
 {
     qputenv("SONARIS_FAKE_NO_CAPTURE_DRIVER", "1");

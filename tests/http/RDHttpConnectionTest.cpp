@@ -16,6 +16,7 @@
 #include <memory>
 #include <sys/socket.h>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -106,6 +107,46 @@ TEST(RDHttpConnection, PipelinedRequestsAreServedInOrder)
         }
     }
     EXPECT_TRUE(pair.connection->isConnected());
+}
+
+// RFC 9112 lets a line end with a bare LF: such requests are read as soon as their empty line
+// is in, never left waiting for a CR LF CR LF that does not come.
+TEST(RDHttpConnection, BareLineFeedsEndLinesAndHeads)
+{
+    struct Case
+    {
+        std::string sent;
+        bool trickle;
+        std::vector<std::string> requests; // "<path> <body>" in order
+    } cases[] = {
+        {"GET /one HTTP/1.1\nHost: x\n\n", false, {"/one "}},
+        {"GET /one HTTP/1.1\r\nHost: x\n\r\n", false, {"/one "}},
+        {"GET /one HTTP/1.1\nHost: x\r\n\n", false, {"/one "}},
+        {"\n\r\nGET /one HTTP/1.1\n\n", false, {"/one "}},
+        {"GET /one HTTP/1.1\n\nGET /two HTTP/1.1\r\n\r\n", false, {"/one ", "/two "}},
+        {"POST /one HTTP/1.1\ncontent-length: 3\n\nabc\nGET /two HTTP/1.1\n\n", false, {"/one abc", "/two "}},
+        {"GET /one HTTP/1.1\nHost: x\n\r\n", true, {"/one "}},
+        {"GET /one HTTP/1.1\r\nHost: x\r\n\r\nGET /two HTTP/1.1\n\n", true, {"/one ", "/two "}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent);
+        TestHttpPair pair;
+        ASSERT_NE(pair.connection, nullptr);
+        // A head that is not recognised ends in a 408 (no request) instead of a long wait.
+        pair.connection->setTimeouts(5000, 5000);
+        std::thread sender([&] { c.trickle ? pair.client->trickle(c.sent, 1) : pair.client->send(c.sent); });
+        std::vector<std::string> read;
+        while (read.size() < c.requests.size()) {
+            std::unique_ptr<RDHttpBaseRequest> request(pair.connection->readRequest());
+            if (!request)
+                break;
+            EXPECT_EQ(request->version(), "HTTP/1.1");
+            read.push_back(request->path() + " " + bodyOf(request.get()));
+        }
+        sender.join();
+        EXPECT_EQ(read, c.requests);
+        EXPECT_TRUE(pair.connection->isConnected());
+    }
 }
 
 TEST(RDHttpConnection, ContentLengthCases)

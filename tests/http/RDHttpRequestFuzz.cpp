@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the request head parser and, through a socket pair, to the whole
-// request framing of a connection (head search, limits, Content-Length, pipelining, refusals).
+// request framing of a connection (head search with either line ending, limits, Content-Length,
+// pipelining, refusals), also after the accept thread's first look at what has arrived.
 #include "RDData.h"
 #include "RDHttpBaseRequest.h"
 #include "RDHttpConnection.h"
@@ -57,6 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     RDHttpConnection connection(new RDTcpSocket(fds[0], RDSocketAddress("127.0.0.1", 1)));
     connection.setTimeouts(100, 100);
     connection.setWriteTimeout(100);
+    // Half of the inputs start the way the server's accept thread does: whatever has arrived,
+    // without waiting, before the first request is read.
+    if (size > 0 && (data[0] & 1))
+        connection.receiveArrived();
     char sink[4096];
     while (connection.isConnected()) {
         const std::unique_ptr<RDHttpBaseRequest> request = connection.readRequest();

@@ -24,6 +24,31 @@ TEST(RDHttpRequest, RequestLineAndHeaders)
     EXPECT_EQ(parseUrlQuery(request.target()).at("x"), "A");
 }
 
+// Lines may end with a bare LF; a CR before the LF is dropped, any other CR reads as a blank.
+TEST(RDHttpRequest, LineEndingsTable)
+{
+    struct Case
+    {
+        const char* head;
+        const char* host;
+    } cases[] = {
+        {"POST /a?x=1 HTTP/1.1\r\nHost: h\r\nContent-Length: 3", "h"},
+        {"POST /a?x=1 HTTP/1.1\nHost: h\nContent-Length: 3", "h"},
+        {"POST /a?x=1 HTTP/1.1\nHost: h\r\nContent-Length: 3\r", "h"},
+        {"POST /a?x=1 HTTP/1.1\r\nHost: h\rX-Y: z\nContent-Length: 3", "h X-Y: z"},
+    };
+    for (const Case& c : cases) {
+        RDHttpRequest request;
+        ASSERT_EQ(request.parseHead(c.head), RDHttpParseStatus::Ok) << c.head;
+        EXPECT_EQ(request.method(), "POST") << c.head;
+        EXPECT_EQ(request.path(), "/a") << c.head;
+        EXPECT_EQ(request.query(), "x=1") << c.head;
+        EXPECT_EQ(request.version(), "HTTP/1.1") << c.head;
+        EXPECT_EQ(request.header("Host"), c.host) << c.head;
+        EXPECT_EQ(request.contentLength(), 3) << c.head;
+    }
+}
+
 TEST(RDHttpRequest, ExtraBlanksStayInTheVersion)
 {
     RDHttpRequest request;

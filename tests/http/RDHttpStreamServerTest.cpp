@@ -14,6 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -47,6 +51,36 @@ std::string pattern(size_t size, unsigned seed)
 int openDescriptors()
 {
     return static_cast<int>(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
+int threadCount()
+{
+    return static_cast<int>(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// The task id of the thread of this process with that name, or empty.
+std::string threadNamed(const std::string& name)
+{
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm("/proc/self/task/" + task + "/comm");
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed().toStdString() == name)
+            return task.toStdString();
+    }
+    return std::string();
+}
+
+// User and system time of a thread, in clock ticks, from its stat file opened as statFd (read
+// anew each time, so that it needs no descriptor of its own then).
+long long threadCpuTicks(int statFd)
+{
+    char buffer[1024];
+    const ssize_t n = ::pread(statFd, buffer, sizeof(buffer) - 1, 0);
+    if (n <= 0)
+        return -1;
+    const std::string text(buffer, static_cast<size_t>(n));
+    // The fields after the name, which is in parentheses and may hold blanks.
+    const QList<QByteArray> fields = QByteArray::fromStdString(text.substr(text.rfind(')') + 2)).split(' ');
+    return fields.size() > 12 ? fields[11].toLongLong() + fields[12].toLongLong() : -1;
 }
 
 class RecordingObserver : public RDHttpStreamServerObserver
@@ -121,6 +155,13 @@ const std::string kEmpty404 = "HTTP/1.1 404 Not Found\r\n"
                               "Content-Length: 0\r\n"
                               "Content-Type: text;charset=UTF-8\r\n"
                               "\r\n";
+const std::string kTooManyListeners = "HTTP/1.1 503 Service Unavailable\r\n"
+                                      "Access-Control-Allow-Headers: Content-Type,X-Requested-With\r\n"
+                                      "Access-Control-Allow-Origin: *\r\n"
+                                      "Content-Length: 18\r\n"
+                                      "Content-Type: text;charset=UTF-8\r\n"
+                                      "\r\n"
+                                      "Too Many Listeners";
 const std::string kPlainHead = "HTTP/1.1 200 OK\r\n"
                                "Accept-Ranges: none\r\n"
                                "Access-Control-Allow-Headers: Content-Type,X-Requested-With\r\n"
@@ -685,7 +726,9 @@ TEST_F(RDHttpStreamServerTest, ListenerAttachingWhileItsStreamIsRemovedNeverHang
     RecordProperty("refused", refused);
 }
 
-TEST_F(RDHttpStreamServerTest, TwentyListenersAndAWaitingOneThatGetsTheStreamWhenASlotFrees)
+// The application's limit: twenty listeners. A twenty-first is refused at once, and requests
+// other than streams are answered all the while.
+TEST_F(RDHttpStreamServerTest, ListenerBeyondTheLimitGets503AtOnceWhileRequestsAreAnswered)
 {
     RDHttpServerConfigure configure;
     configure.maxClients = 20;
@@ -695,26 +738,233 @@ TEST_F(RDHttpStreamServerTest, TwentyListenersAndAWaitingOneThatGetsTheStreamWhe
     std::vector<std::unique_ptr<TestStreamListener>> listeners;
     for (int i = 0; i < 20; ++i)
         listeners.push_back(listen(port, "/stream/7"));
-
+    EXPECT_EQ(server.listenerCount(), 20);
     // 128 kbit/s in 20 ms writes, as a channel produces it.
     Feeder feeder(&server, stream, pattern(320 * 500, 10), 320, 20000);
-    TestStreamListener waiting(port);
-    ASSERT_TRUE(waiting.isOpen());
-    ASSERT_TRUE(waiting.get("/stream/7"));
-    EXPECT_FALSE(waiting.hasData(800)) << "the 21st client was served beyond the limit";
+
+    TestStreamListener refused(port);
+    const auto t0 = Clock::now();
+    ASSERT_TRUE(refused.get("/stream/7"));
+    std::string answer;
+    EXPECT_TRUE(refused.readUntilClosed(&answer, 5000));
+    RecordProperty("refused_ms", static_cast<int>(TestSupport::msSince(t0)));
+    EXPECT_EQ(answer, kTooManyListeners);
+
+    TestStreamListener request(port);
+    const auto t1 = Clock::now();
+    ASSERT_TRUE(request.get("/api?action=start&id=3"));
+    answer.clear();
+    EXPECT_TRUE(request.readUntilClosed(&answer, 5000));
+    RecordProperty("request_ms", static_cast<int>(TestSupport::msSince(t1)));
+    EXPECT_EQ(answer, kEmpty404);
+    EXPECT_EQ(observer.requests.load(), 1);
+
     for (auto& l : listeners) {
         std::string got;
-        EXPECT_TRUE(l->read(&got, 4096, 3000)) << "a listener stalled while the 21st waited";
+        EXPECT_TRUE(l->read(&got, 4096, 5000)) << "a listener stalled";
     }
+    // A slot freed is taken by the next listener.
     listeners.front()->close();
-    const auto t0 = Clock::now();
-    EXPECT_EQ(waiting.readHead(5000), kPlainHead);
-    RecordProperty("slot_ms", static_cast<int>(TestSupport::msSince(t0)));
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return server.listenerCount() == 19; }, 5000));
+    auto next = listen(port, "/stream/7");
     std::string got;
-    EXPECT_TRUE(waiting.read(&got, 4096, 3000));
-    feeder.stop();
-    // How long a write takes with twenty listeners is a figure of the stream benchmark.
-    EXPECT_GT(feeder.written(), 50u * 320u);
+    EXPECT_TRUE(next->read(&got, 4096, 5000));
+    EXPECT_EQ(server.listenerCount(), 20);
+}
+
+// Peers that open connections and send their heads a little at a time (or nothing) take no
+// listener slot and no thread, and cannot keep anyone out: past the bound on unfinished heads
+// the connection that has waited longest for its head makes way.
+TEST_F(RDHttpStreamServerTest, SlowHeadsHoldNoListenerSlotNorThreadAndMakeWay)
+{
+    RDHttpServerConfigure configure;
+    configure.maxClients = 2;
+    configure.maxPendingConnections = 8;
+    // Long enough that only making way ends a slow head within the test.
+    configure.headTimeoutMs = 120000;
+    configure.idleTimeoutMs = 120000;
+    const int port = start(configure);
+    const RDHttpAudioStream stream = makeStream("/stream/7");
+    ASSERT_TRUE(server.addStream(stream));
+    const int threadsBefore = threadCount();
+
+    constexpr int kSlow = 40;
+    std::vector<std::unique_ptr<TestStreamListener>> slow;
+    const auto connectSlow = [&] {
+        slow.push_back(std::make_unique<TestStreamListener>(port));
+        // Half of them send part of a head, the others nothing at all.
+        if (slow.size() % 2 == 0)
+            return slow.back()->send("GET /api?action=start&id=3 HTTP/1.1\r\nX-Slow: ");
+        return slow.back()->isOpen();
+    };
+    std::vector<bool> closed;
+    // Ended without a byte.
+    const auto countClosed = [&] {
+        int n = 0;
+        closed.resize(slow.size(), false);
+        for (size_t i = 0; i < slow.size(); ++i) {
+            std::string bytes;
+            if (!closed[i] && slow[i]->readUntilClosed(&bytes, 5)) {
+                EXPECT_EQ(bytes, "") << "slow client " << i;
+                closed[i] = true;
+            }
+            n += closed[i] ? 1 : 0;
+        }
+        return n;
+    };
+    for (int i = 0; i < kSlow; ++i)
+        ASSERT_TRUE(connectSlow());
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return countClosed() == kSlow - 8; }, 20000)) << countClosed();
+    EXPECT_LE(threadCount(), threadsBefore + 2) << "threads for connections without a whole head";
+
+    // One more: the oldest of the eight left makes way for it.
+    const size_t oldest = static_cast<size_t>(std::find(closed.begin(), closed.end(), false) - closed.begin());
+    ASSERT_TRUE(connectSlow());
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return countClosed() == kSlow - 8 + 1; }, 5000)) << countClosed();
+    EXPECT_TRUE(closed[oldest]);
+    EXPECT_FALSE(closed.back());
+
+    // Listeners and requests still get through, taking the places of the oldest slow ones.
+    auto first = listen(port, "/stream/7");
+    auto second = listen(port, "/stream/7");
+    EXPECT_EQ(server.listenerCount(), 2);
+    TestStreamListener refused(port);
+    ASSERT_TRUE(refused.get("/stream/7"));
+    std::string answer;
+    EXPECT_TRUE(refused.readUntilClosed(&answer, 5000));
+    EXPECT_EQ(answer, kTooManyListeners);
+    TestStreamListener request(port);
+    const auto t0 = Clock::now();
+    ASSERT_TRUE(request.get("/api?action=start&id=3"));
+    answer.clear();
+    EXPECT_TRUE(request.readUntilClosed(&answer, 5000));
+    RecordProperty("request_ms", static_cast<int>(TestSupport::msSince(t0)));
+    EXPECT_EQ(answer, kEmpty404);
+    Feeder feeder(&server, stream, pattern(64 * 1024, 3), 1024, 2000);
+    std::string got;
+    EXPECT_TRUE(first->read(&got, 4096, 5000));
+    EXPECT_TRUE(second->read(&got, 4096, 5000));
+}
+
+// A head must be whole within its own limit, counted from its first byte, however the bytes
+// trickle in; a body may take longer (up to the request limit).
+TEST_F(RDHttpStreamServerTest, HeadMustBeWholeWithinItsTimeButABodyMayTakeLonger)
+{
+    RDHttpServerConfigure configure;
+    configure.headTimeoutMs = 300;
+    const int port = start(configure);
+
+    // A first head, and a later one on a kept connection (read by the connection's own thread).
+    for (const bool kept : {false, true}) {
+        SCOPED_TRACE(kept ? "kept connection" : "new connection");
+        TestStreamListener slowHead(port);
+        if (kept) {
+            ASSERT_TRUE(slowHead.get("/api?action=start&id=3", "Connection: keep-alive\r\n"));
+            EXPECT_EQ(slowHead.readHead(5000), kEmpty404);
+        }
+        std::atomic<bool> stopTrickle{false};
+        const auto t0 = Clock::now();
+        std::thread trickle([&] {
+            const std::string head = "GET /api?action=start&id=3 HTTP/1.1\r\nX-Slow: " + std::string(1000, 'a');
+            for (char c : head) {
+                if (stopTrickle || !slowHead.send(std::string(1, c)))
+                    break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        std::string answer;
+        EXPECT_TRUE(slowHead.readUntilClosed(&answer, 10000));
+        const double ms = TestSupport::msSince(t0);
+        stopTrickle = true;
+        trickle.join();
+        EXPECT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.1 408 Request Timeout");
+        EXPECT_GE(ms, 250);
+        EXPECT_LT(ms, 5 * 300 + 1000);
+    }
+
+    TestStreamListener slowBody(port);
+    ASSERT_TRUE(slowBody.send("POST /api HTTP/1.1\r\nContent-Length: 10\r\n\r\n"));
+    for (int i = 0; i < 10; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        ASSERT_TRUE(slowBody.send("b"));
+    }
+    std::string answer;
+    EXPECT_TRUE(slowBody.readUntilClosed(&answer, 5000));
+    EXPECT_EQ(answer, kEmpty404);
+    EXPECT_EQ(observer.requests.load(), 2);
+}
+
+// Lines ended by a bare LF (RFC 9112 2.2) are read like CR LF ones, at once.
+TEST_F(RDHttpStreamServerTest, BareLineFeedRequestsAreServedAtOnce)
+{
+    const int port = start();
+    ASSERT_TRUE(server.addStream(makeStream("/stream/7")));
+    struct Case
+    {
+        std::string sent;
+        std::string answer;
+    } cases[] = {
+        {"GET /api?action=start&id=3 HTTP/1.1\nHost: x\n\n", kEmpty404},
+        {"GET /api HTTP/1.1\nConnection: keep-alive\n\nGET /api HTTP/1.1\n\n", kEmpty404 + kEmpty404},
+        {"GET /missing/1 HTTP/1.1\r\nHost: x\n\r\n", kEmpty404},
+        {"GET /stream/8 HTTP/1.1\n\n", kNotFound},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent);
+        TestStreamListener client(port);
+        const auto t0 = Clock::now();
+        ASSERT_TRUE(client.send(c.sent));
+        std::string answer;
+        EXPECT_TRUE(client.readUntilClosed(&answer, 5000));
+        EXPECT_LT(TestSupport::msSince(t0), 5000);
+        EXPECT_EQ(answer, c.answer);
+    }
+    TestStreamListener listener(port);
+    ASSERT_TRUE(listener.send("GET /stream/7 HTTP/1.1\nIcy-MetaData: 1\n\n"));
+    EXPECT_EQ(listener.readHead(5000), kIcyHead);
+}
+
+// Out of descriptors, a queued connection cannot be taken and the listening socket stays
+// readable: accepting pauses instead of trying again at once, and goes on once there are
+// descriptors again.
+TEST_F(RDHttpStreamServerTest, RunningOutOfDescriptorsPausesAcceptingInsteadOfSpinning)
+{
+    const int port = start();
+    const std::string acceptThread = threadNamed("RDHttpServer");
+    ASSERT_FALSE(acceptThread.empty());
+    const int statFd = ::open(("/proc/self/task/" + acceptThread + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(statFd, 0);
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit saved = limit;
+    limit.rlim_cur = static_cast<rlim_t>(openDescriptors() + 16);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+    std::vector<int> filler{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
+    for (int fd; filler.front() >= 0 && (fd = ::fcntl(filler.front(), F_DUPFD_CLOEXEC, 0)) >= 0;)
+        filler.push_back(fd);
+    // The client takes the last descriptor; the server has none left to accept it with.
+    if (filler.back() >= 0)
+        ::close(filler.back());
+    filler.pop_back();
+    auto client = std::make_unique<TestStreamListener>(port);
+    const bool connected = client->isOpen() && client->get("/api?action=start&id=3");
+    const long long before = threadCpuTicks(statFd);
+    const bool answered = client->hasData(1000);
+    const long long spent = threadCpuTicks(statFd) - before;
+    const bool filled = !filler.empty() && filler.front() >= 0;
+    for (int fd : filler)
+        ::close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    ::close(statFd);
+    ASSERT_TRUE(filled);
+    ASSERT_TRUE(connected);
+    ASSERT_GE(before, 0);
+    EXPECT_FALSE(answered);
+    // A thread that tried again at once would use most of that second (100 ticks).
+    EXPECT_LT(spent, 30) << "clock ticks of the accept thread while it could not accept";
+    std::string answer;
+    EXPECT_TRUE(client->readUntilClosed(&answer, 5000));
+    EXPECT_EQ(answer, kEmpty404);
 }
 
 TEST_F(RDHttpStreamServerTest, StalledListenerIsEndedAtItsCapWhileOthersGetEveryByte)
