@@ -273,7 +273,7 @@ void Sonaris::purgeOldLogs()
     const QString folder = appPath("log");
     makeFolder(folder);
     purgeLogFolder(folder, QDate::currentDate());
-    RDLog::instance()->init(folder.toStdString(), 0);
+    RDLog::instance()->init(folder.toStdString(), kLogFileBytes, kLogFolderBytes);
     m_loggerOpen = true;
 }
 
@@ -282,7 +282,10 @@ int Sonaris::purgeLogFolder(const QString& folder, const QDate& today)
     int removed = 0;
     const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.log")}, QDir::Files);
     for (const QFileInfo& file : files) {
-        const QDateTime stamp = QDateTime::fromString(file.completeBaseName(), QLatin1String(kLogDateFormat));
+        // A roll-over within a second gives the name a "-N" suffix; its date is the same.
+        if (!RDLog::isLogFileName(file.fileName().toStdString()))
+            continue;
+        const QDateTime stamp = QDateTime::fromString(file.fileName().left(14), QLatin1String(kLogDateFormat));
         if (!stamp.isValid() || stamp.date().daysTo(today) <= kLogKeepDays)
             continue;
         if (QFile::remove(file.absoluteFilePath())) {

@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -61,6 +62,12 @@ public:
     // The most HTTP stream listeners at once; more are answered 503. "/api" never waits for them.
     static constexpr int kHttpMaxClients = 20;
     static constexpr int kLogKeepDays = 30;
+    // The log folder's share of the disk: a run's file rolls over at kLogFileBytes, and each new
+    // file first removes the oldest log files beyond kLogFolderBytes. 256 MiB hold months of
+    // ordinary runs, and still the last 8 hours of an app that polls the channel list five
+    // times a second.
+    static constexpr int kLogFileBytes = 16 * 1024 * 1024;
+    static constexpr int64_t kLogFolderBytes = 256 * 1024 * 1024;
 
     // The process-wide instance: made and initialised on the GUI thread.
     static Sonaris* createInstance();
@@ -81,8 +88,9 @@ public:
     // The folder of the executable, or the one that SONARIS_APP_DIR names.
     static QString applicationDir();
 
-    // Removes the "yyyyMMddHHmmss.log" files of the log folder dated more than 30 days before
-    // today, then opens this run's log file there.
+    // Removes the "yyyyMMddHHmmss.log" files (and "yyyyMMddHHmmss-N.log" of roll-overs within
+    // a second) of the log folder dated more than 30 days before today, then opens this run's
+    // log file there with the size limits above.
     void purgeOldLogs();
     // The removal alone, for a given folder and day: the number of files removed. Files whose
     // names are not such a date are kept.

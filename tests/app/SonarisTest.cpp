@@ -312,15 +312,17 @@ TEST_F(SonarisTest, PurgeRemovesOnlyLogsOlderThanThirtyDays)
     ASSERT_TRUE(QDir().mkpath(folder));
     const QStringList names = {QStringLiteral("20250101000000.log"), QStringLiteral("20250102235959.log"),
                                QStringLiteral("notadate.log"), QStringLiteral("20251301000000.log"),
-                               QStringLiteral("20250101000000.txt"), QStringLiteral("2025010100000.log")};
+                               QStringLiteral("20250101000000.txt"), QStringLiteral("2025010100000.log"),
+                               QStringLiteral("20250101000000-1.log"), QStringLiteral("20250101000000-x.log")};
     for (const QString& name : names) {
         QFile file(folder + QLatin1Char('/') + name);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     }
-    // 31 days after 1 January: that file goes; 2 January is 30 days back and stays.
-    EXPECT_EQ(Sonaris::purgeLogFolder(folder, QDate(2025, 2, 1)), 1);
+    // 31 days after 1 January: that file and its roll-over go; 2 January is 30 days back and stays.
+    EXPECT_EQ(Sonaris::purgeLogFolder(folder, QDate(2025, 2, 1)), 2);
     QStringList left = QDir(folder).entryList(QDir::Files, QDir::Name);
-    EXPECT_EQ(left, (QStringList{QStringLiteral("2025010100000.log"), QStringLiteral("20250101000000.txt"),
+    EXPECT_EQ(left, (QStringList{QStringLiteral("2025010100000.log"), QStringLiteral("20250101000000-x.log"),
+                                 QStringLiteral("20250101000000.txt"),
                                  QStringLiteral("20250102235959.log"), QStringLiteral("20251301000000.log"),
                                  QStringLiteral("notadate.log")}));
     EXPECT_EQ(Sonaris::purgeLogFolder(folder, QDate(2025, 2, 2)), 1);
