@@ -17,8 +17,8 @@
 
 namespace {
 
-// A value in a D-Bus address: bytes outside [-0-9A-Za-z_/.\*] are written %XX (D-Bus
-// specification, "Server Addresses").
+// A value in a D-Bus address: bytes outside [-0-9A-Za-z_/.\*] are written %XX, as the D-Bus
+// address format ("Server Addresses") requires.
 QString addressValue(const QString& value)
 {
     static const QByteArray kPlain = QByteArrayLiteral("-_/.\\*");
