@@ -81,20 +81,6 @@ void written(const QStringList& lines, const QString& text, int* count, long lon
     }
 }
 
-long long udpQueued(int port)
-{
-    QFile table(QStringLiteral("/proc/net/udp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray local = ":" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const QByteArray& line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 4 && fields[1].endsWith(local))
-            return fields[4].mid(fields[4].indexOf(':') + 1).toLongLong(nullptr, 16);
-    }
-    return -1;
-}
-
 int freeUdpPort()
 {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -145,7 +131,7 @@ int junkDatagrams(int datagrams)
         // A program that prints a line per datagram fills its output pipe: take that in when
         // the burst is slow to go.
         const auto burst = std::chrono::steady_clock::now();
-        while (udpQueued(sipPort) != 0 && TestSupport::msSince(burst) < 10000) {
+        while (TestSupport::udpQueued(sipPort) != 0 && TestSupport::msSince(burst) < 10000) {
             if (TestSupport::msSince(burst) > 2)
                 drainOutput(run, 1);
             else

@@ -6,6 +6,7 @@
 //   bench_http_flood [seconds=30] [peers=500] [maxPendingConnections] [maxRequestConnections]
 //                    [displaceGraceMs] [headTimeoutMs]
 // Leaving out the last four runs with the server's defaults (as the application does).
+#include "BenchProcess.h"
 #include "RDHttpBaseRequest.h"
 #include "RDHttpConnection.h"
 #include "RDHttpStreamServer.h"
@@ -42,24 +43,6 @@ void quiet(QtMsgType, const QMessageLogContext&, const QString&) { }
 double msSince(Clock::time_point t0)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-int threadCount()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.compare(0, 8, "Threads:") == 0)
-            return std::atoi(line.c_str() + 8);
-    }
-    return -1;
 }
 
 sockaddr_in loopback(int port)
@@ -319,20 +302,20 @@ int main(int argc, char** argv)
         }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const int threadsBefore = threadCount();
+    const int threadsBefore = BenchProcess::threadCount();
     Peers flood(port, peers);
     int maxThreads = 0;
     std::atomic<bool> sampling{true};
     std::thread sampler([&] {
         while (sampling) {
-            maxThreads = std::max(maxThreads, threadCount());
+            maxThreads = std::max(maxThreads, BenchProcess::threadCount());
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     });
     // The peers first fill every place; then "/api" is asked, one request after the other.
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const long connectionsBefore = flood.connections();
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = BenchProcess::cpuSeconds();
     const long bytesBefore = listeners.bytes();
     const auto t0 = Clock::now();
     std::vector<double> times;
@@ -346,7 +329,7 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     const double elapsed = msSince(t0) / 1000;
-    const double cpu = (cpuSeconds() - cpuBefore) / elapsed;
+    const double cpu = (BenchProcess::cpuSeconds() - cpuBefore) / elapsed;
     const double churn = static_cast<double>(flood.connections() - connectionsBefore) / elapsed;
     const double listenerRate = static_cast<double>(listeners.bytes() - bytesBefore) / elapsed / 20;
     // A listener beyond the twenty, a few times.

@@ -1,6 +1,7 @@
 // Prints, for a stream written like a 128 kbit/s MP3 channel (418 bytes every 26.1 ms):
 // writeStream p50/p99 and the process CPU per listener with 0 and 20 listeners, and with 20
 // plus one that stopped reading; then "/api" round trips per second over keep-alive.
+#include "BenchProcess.h"
 #include "RDHttpBaseRequest.h"
 #include "RDHttpConnection.h"
 #include "RDHttpStreamServer.h"
@@ -30,13 +31,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 void quiet(QtMsgType, const QMessageLogContext&, const QString&) {}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 int connectTo(int port, int receiveBuffer)
 {
@@ -106,7 +100,7 @@ void streamRun(RDHttpStreamServer& server, int port, int listeners, bool stalled
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const std::string frame(418, '\x55');
     std::vector<double> calls;
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = BenchProcess::cpuSeconds();
     const auto start = Clock::now();
     auto next = start;
     while (std::chrono::duration<double>(Clock::now() - start).count() < seconds) {
@@ -116,7 +110,7 @@ void streamRun(RDHttpStreamServer& server, int port, int listeners, bool stalled
         next += std::chrono::microseconds(26122);
         std::this_thread::sleep_until(next);
     }
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = BenchProcess::cpuSeconds() - cpu0;
     stop = true;
     reader.join();
     server.removeStream(stream);

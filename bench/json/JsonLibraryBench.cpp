@@ -13,6 +13,7 @@
 //   bench_json_libraries [speed|strictness|depth|rss] [--seconds S] [--count N]
 //   bench_json_libraries --rss-child PARSER N      (one rss measurement; used by "rss")
 
+#include "BenchProcess.h"
 #include "RDJsonParser.h"
 #include "RDJsonValueBuilder.h"
 #include "RtpInfo.h"
@@ -246,16 +247,6 @@ double now()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-long rssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.compare(0, 6, "VmRSS:") == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
-
 RtpInfo channel(int id)
 {
     RtpInfo info;
@@ -454,12 +445,12 @@ int runRssChild(const char* name, int count)
     const QByteArray text = R"({"a":{"b":[]},"a":7})";
     QJsonValue value;
     parser->parse(text, &value);
-    const long before = rssKiB();
+    const long before = BenchProcess::rssKiB();
     const double t0 = now();
     for (int i = 0; i < count; ++i)
         parser->parse(text, &value);
-    std::printf("%-16s %8ld KiB -> %8ld KiB (%+.1f MB) in %.2f s\n", parser->name, before, rssKiB(),
-                (rssKiB() - before) * 1024.0 / 1e6, now() - t0);
+    std::printf("%-16s %8ld KiB -> %8ld KiB (%+.1f MB) in %.2f s\n", parser->name, before, BenchProcess::rssKiB(),
+                (BenchProcess::rssKiB() - before) * 1024.0 / 1e6, now() - t0);
     return 0;
 }
 

@@ -9,6 +9,7 @@
 //
 //   bench_json_ws_rss [--messages N] [--binary PATH]
 
+#include "BenchProcess.h"
 #include "VDB.h"
 #include "ZvDB.h"
 
@@ -53,17 +54,6 @@ int freeTcpPort()
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     close(fd);
     return ntohs(address.sin_port);
-}
-
-long rssKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 
 // A WebSocket client on a raw socket: masked text frames out, the server's frames counted.
@@ -247,11 +237,11 @@ Run runOnce(const QString& binary, const std::string& message, int messages)
     Client client;
     if (client.connectTo(apiPort, 30)) {
         run.ok = exchange(client, message, kWarmUp);
-        run.before = rssKiB(program.processId());
+        run.before = BenchProcess::rssKiB(program.processId());
         const double t0 = now();
         run.ok = run.ok && exchange(client, message, messages);
         run.seconds = now() - t0;
-        run.after = rssKiB(program.processId());
+        run.after = BenchProcess::rssKiB(program.processId());
     }
     ::kill(pid_t(program.processId()), SIGTERM);
     program.waitForFinished(30000);

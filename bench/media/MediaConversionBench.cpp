@@ -1,6 +1,7 @@
 // Prints the CPU time and real-time factor of converting one minute of 44.1 kHz stereo MP3 into
 // the channel codecs (as the file and playlist readers do), and of turning a PCMA channel into the
 // HTTP stream's MP3. Needs the ffmpeg command to make the input.
+#include "BenchProcess.h"
 #include "AVPacketConverter.h"
 #include "RTPAudioPacket.h"
 #include "RTPAudioTarget.h"
@@ -21,13 +22,6 @@ extern "C" {
 namespace {
 
 constexpr double kSeconds = 60.0;
-
-double cpuSeconds()
-{
-    timespec t;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + t.tv_nsec / 1e9;
-}
 
 struct Input
 {
@@ -88,14 +82,14 @@ Run convert(const Input& input, const AVCodecParameters* target, int payloadType
             av_packet_free(&p);
         }
     };
-    const double start = cpuSeconds();
+    const double start = BenchProcess::cpuSeconds();
     for (AVPacket* p : input.packets) {
         converter.push(p);
         take();
     }
     converter.flush();
     take();
-    run.cpu = cpuSeconds() - start;
+    run.cpu = BenchProcess::cpuSeconds() - start;
     return run;
 }
 
@@ -159,7 +153,7 @@ int main()
     Run run;
     RTPMp3Transcoder transcoder;
     if (transcoder.open(1) == 0) {
-        const double start = cpuSeconds();
+        const double start = BenchProcess::cpuSeconds();
         for (const auto& p : pcma) {
             transcoder.push(p.get());
             while (AVPacket* out = transcoder.pop()) {
@@ -168,7 +162,7 @@ int main()
                 av_packet_free(&out);
             }
         }
-        run.cpu = cpuSeconds() - start;
+        run.cpu = BenchProcess::cpuSeconds() - start;
     }
     print("PCMA -> MP3 (HTTP stream)", run);
 

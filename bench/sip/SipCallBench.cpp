@@ -1,6 +1,7 @@
 // Prints what answered SIP calls cost: threads and CPU with no call and with N calls up (each
 // sending 20 ms of silence every 20 ms), and the resident memory before and after 200 calls.
 // Needs sipp; the calls come from SIPp's built-in "uac" scenario on 127.0.0.2.
+#include "BenchProcess.h"
 #include "RDThread.h"
 #include "RtpPortManager.h"
 #include "SipCall.h"
@@ -61,17 +62,6 @@ public:
     std::atomic<int> removed{0};
 };
 
-int threadCount()
-{
-    int count = 0;
-    if (DIR* dir = opendir("/proc/self/task")) {
-        while (dirent* entry = readdir(dir))
-            count += entry->d_name[0] != '.';
-        closedir(dir);
-    }
-    return count;
-}
-
 long residentKb()
 {
     FILE* file = std::fopen("/proc/self/status", "r");
@@ -86,20 +76,13 @@ long residentKb()
     return kb;
 }
 
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // CPU use of this process over a window, in percent of one core.
 double cpuPercent(double seconds)
 {
-    const double cpu = cpuSeconds();
+    const double cpu = BenchProcess::cpuSeconds();
     const double start = RDThread::tickTime();
     RDThread::msleep(static_cast<unsigned long>(seconds * 1000));
-    return 100.0 * (cpuSeconds() - cpu) / (RDThread::tickTime() - start);
+    return 100.0 * (BenchProcess::cpuSeconds() - cpu) / (RDThread::tickTime() - start);
 }
 
 // SIPp's built-in "uac" with the called user taken from a list, so that each concurrent call
@@ -170,13 +153,13 @@ int main(int argc, char** argv)
     }
     RDThread::msleep(500);
     const long idleKb = residentKb();
-    std::printf("idle: %d threads, %.2f %% CPU, %ld kB resident\n", threadCount(), cpuPercent(2.0), idleKb);
+    std::printf("idle: %d threads, %.2f %% CPU, %ld kB resident\n", BenchProcess::threadCount(), cpuPercent(2.0), idleKb);
 
     std::thread runner = sipp(dir, port, calls, calls, calls, 8000);
     for (int i = 0; i < 200 && manager->started < calls; ++i)
         RDThread::msleep(50);
     RDThread::msleep(500);
-    std::printf("%d calls up: %d threads, %.2f %% CPU\n", manager->started.load(), threadCount(), cpuPercent(3.0));
+    std::printf("%d calls up: %d threads, %.2f %% CPU\n", manager->started.load(), BenchProcess::threadCount(), cpuPercent(3.0));
     runner.join();
     for (int i = 0; i < 200 && manager->removed < manager->started; ++i)
         RDThread::msleep(50);
@@ -196,7 +179,7 @@ int main(int argc, char** argv)
                     round, RDThread::tickTime() - start, manager->started.load(), manager->removed.load(),
                     residentKb(), afterFirst);
     }
-    std::printf("after the calls: %d threads\n", threadCount());
+    std::printf("after the calls: %d threads\n", BenchProcess::threadCount());
     // Finished transactions stay in the stack for their 32 s of absorbing retransmissions.
     RDThread::msleep(40000);
     manager->started = 0;

@@ -11,6 +11,7 @@
 //
 //   bench_ws [--idle-seconds S] [--rounds N] [--stall-seconds S] [--no-lockout]
 
+#include "BenchProcess.h"
 #include "RDSocketAddress.h"
 #include "VexaAudioPacket.h"
 #include "VexaBuffer.h"
@@ -45,23 +46,6 @@ const uint8_t kKey[4] = {1, 2, 3, 4};
 double now()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-long rssKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.compare(0, 6, "VmRSS:") == 0)
-            return std::stol(line.substr(6));
-    return 0;
 }
 
 // Answers every message with itself; "login" also logs the client in.
@@ -166,9 +150,9 @@ void idleCpu(int port, double seconds)
         }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const double cpu0 = cpuSeconds(), t0 = now();
+    const double cpu0 = BenchProcess::cpuSeconds(), t0 = now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    const double cpu = cpuSeconds() - cpu0, elapsed = now() - t0;
+    const double cpu = BenchProcess::cpuSeconds() - cpu0, elapsed = now() - t0;
     std::printf("idle, 50 clients connected: %.3f %% of a core (%.1f s)\n", 100.0 * cpu / elapsed, elapsed);
 }
 
@@ -233,14 +217,14 @@ void stalledListener(int port, Echo& echo, double seconds)
     packet.duration = 20000;
     const std::string data(3528, 'a'); // 20 ms of 44.1 kHz stereo L16
     packet.setPayload(data.data(), static_cast<int>(data.size()));
-    const long rss0 = rssKiB();
+    const long rss0 = BenchProcess::rssKiB();
     long peak = rss0;
     const double t0 = now();
     int sent = 0;
     while (now() - t0 < seconds && server->isConnected()) {
         server->sendAudio(packet);
         ++sent;
-        peak = std::max(peak, rssKiB());
+        peak = std::max(peak, BenchProcess::rssKiB());
         std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
             std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(t0 + sent * 0.02))));
     }

@@ -35,23 +35,6 @@ constexpr int kBurst = 50;
 
 const QRegularExpression kStamp(QStringLiteral("^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\] "));
 
-// The bytes the program has queued on its UDP socket of that port, from /proc/net/udp; -1 when
-// there is no such socket.
-long long udpQueued(int port)
-{
-    QFile table(QStringLiteral("/proc/net/udp"));
-    if (!table.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray local = ":" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const QByteArray& line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        // "sl local_address rem_address st tx_queue:rx_queue ..."
-        if (fields.size() > 4 && fields[1].endsWith(local))
-            return fields[4].mid(fields[4].indexOf(':') + 1).toLongLong(nullptr, 16);
-    }
-    return -1;
-}
-
 // The lines of the files in the log folder but those named in except, by name.
 QStringList logLines(const SonarisRun& run, const QStringList& except = QStringList())
 {
@@ -181,7 +164,7 @@ TEST_F(SonarisLogTest, JunkDatagramsAtTheSipPortAreCountedNotWrittenEach)
         // Without a limit the program prints a line a datagram and would stop on a full pipe:
         // its output is taken in while a burst is slow to go.
         const auto burst = std::chrono::steady_clock::now();
-        while (udpQueued(m_sipPort) != 0) {
+        while (TestSupport::udpQueued(m_sipPort) != 0) {
             ASSERT_LT(TestSupport::msSince(burst), 10000) << "sent " << sent;
             if (TestSupport::msSince(burst) > 2)
                 m_run.waitForOutput("\n(never printed)\n", 1);

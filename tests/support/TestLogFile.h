@@ -4,7 +4,8 @@
 #include <QTemporaryDir>
 
 // Sends the process log into a file of a temporary folder for one test, so the test can look
-// for the lines the code under test writes. The log is closed again when the object goes away.
+// for the lines the code under test writes, every one of them: the per-site limit is lifted
+// meanwhile. The log is closed and the limit restored when the object goes away.
 class TestLogFile
 {
 public:

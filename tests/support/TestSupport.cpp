@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QList>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -141,4 +143,19 @@ int TestSupport::freeTcpPort()
     if (fd >= 0)
         ::close(fd);
     return port;
+}
+
+long long TestSupport::udpQueued(int port)
+{
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray local = ":" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        // "sl local_address rem_address st tx_queue:rx_queue ..."
+        if (fields.size() > 4 && fields[1].endsWith(local))
+            return fields[4].mid(fields[4].indexOf(':') + 1).toLongLong(nullptr, 16);
+    }
+    return -1;
 }

@@ -49,6 +49,9 @@ public:
     static double msSince(std::chrono::steady_clock::time_point t0);
     // A TCP port of 127.0.0.1 that nothing listens on just now; 0 on failure.
     static int freeTcpPort();
+    // The bytes waiting to be read on this machine's UDP socket of that port, from
+    // /proc/net/udp; -1 when there is no such socket.
+    static long long udpQueued(int port);
 
     static QString sourceDir();
     static QString binaryDir();
