@@ -183,9 +183,12 @@ int64_t SipTestPeer::nowMs()
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-bool SipTestPeer::isBound(const char* ip, int port)
+namespace {
+
+// The socket table's "tx_queue:rx_queue" field of the socket bound to ip:port, read instead of
+// probing: a probe bind would race the other process for the port.
+bool udpTableQueues(const char* ip, int port, std::string* queues)
 {
-    // Read from the socket table: a probe bind would race the other process for the port.
     in_addr address{};
     inet_pton(AF_INET, ip, &address);
     char wanted[32];
@@ -194,30 +197,28 @@ bool SipTestPeer::isBound(const char* ip, int port)
     std::string line;
     while (std::getline(table, line)) {
         std::istringstream fields(line);
-        std::string slot, local;
-        if (fields >> slot >> local && local == wanted)
+        std::string slot, local, remote, state;
+        if (fields >> slot >> local >> remote >> state >> *queues && local == wanted)
             return true;
     }
     return false;
 }
 
+} // namespace
+
+bool SipTestPeer::isBound(const char* ip, int port)
+{
+    std::string queues;
+    return udpTableQueues(ip, port, &queues);
+}
+
 long SipTestPeer::receiveQueue(const char* ip, int port)
 {
-    in_addr address{};
-    inet_pton(AF_INET, ip, &address);
-    char wanted[32];
-    std::snprintf(wanted, sizeof(wanted), "%08X:%04X", address.s_addr, port);
-    std::ifstream table("/proc/net/udp");
-    std::string line;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues;
-        if (fields >> slot >> local >> remote >> state >> queues && local == wanted) {
-            const size_t colon = queues.find(':');
-            return colon == std::string::npos ? -1 : std::stol(queues.substr(colon + 1), nullptr, 16);
-        }
-    }
-    return -1;
+    std::string queues;
+    if (!udpTableQueues(ip, port, &queues))
+        return -1;
+    const size_t colon = queues.find(':');
+    return colon == std::string::npos ? -1 : std::stol(queues.substr(colon + 1), nullptr, 16);
 }
 
 bool SipTestPeer::waitBound(const char* ip, int port, int timeoutMs)
