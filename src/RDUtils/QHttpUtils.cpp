@@ -58,8 +58,19 @@ void QHttpUtils::prepare(QNetworkRequest* request, int timeoutMs) const
     request->setTransferTimeout(timeoutMs);
 }
 
-void QHttpUtils::waitFor(QNetworkReply* reply)
+bool QHttpUtils::waitFor(QNetworkReply* reply)
 {
+    // Qt buffers a reply's whole body, so it is watched as it comes rather than measured after.
+    bool tooLong = false;
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, &tooLong](qint64 received, qint64) {
+        if (received <= kMaxReplyBytes || tooLong)
+            return;
+        tooLong = true;
+        RDLOG("answer of %s is longer than %lld bytes, dropped",
+              reply->url().toDisplayString(QUrl::RemoveUserInfo).toUtf8().constData(),
+              static_cast<long long>(kMaxReplyBytes));
+        reply->abort();
+    });
 #ifndef QT_NO_SSL
     connect(reply, &QNetworkReply::sslErrors, reply, [this, reply](const QList<QSslError>& errors) {
         const QSslCertificate certificate = reply->sslConfiguration().peerCertificate();
@@ -76,8 +87,15 @@ void QHttpUtils::waitFor(QNetworkReply* reply)
                   error.errorString().toUtf8().constData(), fingerprint.toUtf8().constData());
     });
 #endif
-    if (reply->isFinished())
-        return;
+    if (!reply->isFinished())
+        runUntilFinished(reply);
+    // The check holds a reference to this frame, so the reply must not call it once this returns.
+    disconnect(reply, &QNetworkReply::downloadProgress, reply, nullptr);
+    return !tooLong;
+}
+
+void QHttpUtils::runUntilFinished(QNetworkReply* reply)
+{
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QTimer poll;
@@ -116,9 +134,9 @@ QByteArray QHttpUtils::post(const QString& url, const QString& body)
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     prepare(&request, m_postTimeoutMs);
     QNetworkReply* reply = m_manager->post(request, body.toUtf8());
-    waitFor(reply);
+    const bool whole = waitFor(reply);
     learnSession(reply);
-    const QByteArray data = reply->readAll();
+    const QByteArray data = whole ? reply->readAll() : QByteArray();
     if (reply->error() != QNetworkReply::NoError)
         RDLOG("post to %s failed: %s", reply->url().toDisplayString(QUrl::RemoveUserInfo).toUtf8().constData(),
               reply->errorString().toUtf8().constData());
@@ -156,12 +174,12 @@ QByteArray QHttpUtils::upload(const QString& url, const QString& filePath)
     multiPart->append(part);
 
     QNetworkReply* reply = m_manager->post(request, multiPart);
-    waitFor(reply);
-    const QByteArray data = reply->readAll();
+    const bool whole = waitFor(reply);
+    const QByteArray data = whole ? reply->readAll() : QByteArray();
     qDebug() << "response -> " + QString::fromUtf8(data);
     if (reply->error() != QNetworkReply::NoError)
         qDebug() << "upload error -> " << reply->error();
-    else
+    else if (whole)
         qDebug() << "upload success";
     delete reply;
     delete multiPart; // closes and deletes the file

@@ -23,16 +23,20 @@ public:
     static constexpr int kPostTimeoutMs = 15000;
     // An upload ends when no byte has moved for this long.
     static constexpr int kUploadStallTimeoutMs = 60000;
+    // A device answers with a short JSON text or page; a longer body ends the request as a
+    // failure, so that no peer can make us hold more than this.
+    static constexpr qint64 kMaxReplyBytes = 1 << 20;
     static const char* const kBoundary;
 
     QHttpUtils();
     ~QHttpUtils() override;
 
     // A form post (application/x-www-form-urlencoded); the reply body, empty when the request
-    // failed, timed out or was aborted.
+    // failed, timed out, was aborted or its body grew past kMaxReplyBytes.
     QByteArray post(const QString& url, const QString& body);
     // The file as the one part "file" of a multipart form post, read from disk as it is sent;
-    // the reply body, or empty when the file cannot be opened (nothing is sent then).
+    // the reply body (empty past kMaxReplyBytes), or empty when the file cannot be opened
+    // (nothing is sent then).
     QByteArray upload(const QString& url, const QString& filePath);
     // Any thread: ends the request that is waiting (post or upload) at once and makes every
     // later call return empty without sending. The object must stay alive meanwhile.
@@ -57,8 +61,10 @@ public:
 
 private:
     void prepare(QNetworkRequest* request, int timeoutMs) const;
-    // Runs a local event loop until the reply has finished, was aborted or timed out.
-    void waitFor(QNetworkReply* reply);
+    // Runs a local event loop until the reply has finished, was aborted or timed out; false
+    // when its body was cut off for growing past kMaxReplyBytes.
+    bool waitFor(QNetworkReply* reply);
+    void runUntilFinished(QNetworkReply* reply);
     void learnSession(QNetworkReply* reply);
 
     QNetworkAccessManager* m_manager;

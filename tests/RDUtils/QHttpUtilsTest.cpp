@@ -4,6 +4,7 @@
 #include "RDTcpSocket.h"
 #include "RDTcpSocketServer.h"
 #include "RDThread.h"
+#include "TestLogFile.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -340,6 +341,36 @@ TEST(QHttpUtils, AServerThatNeverAnswersEndsInTheTimeOut)
     EXPECT_LT(postMs, 3000);
     EXPECT_GE(uploadMs, 250);
     EXPECT_LT(uploadMs, 3000);
+}
+
+// A peer posing as a device could otherwise send a body as long as it likes into our memory.
+TEST(QHttpUtils, AnswersPastTheLimitAreDroppedAndAnswersUpToItKept)
+{
+    const std::string atLimit(static_cast<size_t>(QHttpUtils::kMaxReplyBytes), 'a');
+    const std::string pastLimit(static_cast<size_t>(QHttpUtils::kMaxReplyBytes) * 8, 'b');
+    ScriptedServer server([&](const ScriptedServer::Request& request) {
+        return ScriptedServer::answer(request.head.find("/long") != std::string::npos ? pastLimit : atLimit);
+    });
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("fw.bin");
+    ASSERT_TRUE(writeFile(path, randomBytes(4096, 5)));
+    const TestLogFile log;
+    QByteArray postAt, postPast, uploadAt, uploadPast;
+    Worker::run([&] {
+        QHttpUtils client;
+        postAt = client.post(server.url("/login"), "a=b");
+        postPast = client.post(server.url("/long/login"), "a=b");
+        uploadAt = client.upload(server.url("/upload"), path);
+        uploadPast = client.upload(server.url("/long/upload"), path);
+    });
+    EXPECT_EQ(postAt.size(), QHttpUtils::kMaxReplyBytes);
+    EXPECT_EQ(uploadAt.size(), QHttpUtils::kMaxReplyBytes);
+    EXPECT_TRUE(postPast.isEmpty()) << postPast.size();
+    EXPECT_TRUE(uploadPast.isEmpty()) << uploadPast.size();
+    for (const char* where : {"/long/login", "/long/upload"})
+        EXPECT_EQ(log.count(QStringLiteral("%1 is longer than 1048576 bytes, dropped").arg(where)), 1)
+            << where << "\n" << log.text().toStdString();
 }
 
 TEST(QHttpUtils, AbortFromAnotherThreadEndsAPostAndAnUploadAtOnce)
