@@ -10,7 +10,9 @@
 //   bench_json_ws_rss [--messages N] [--binary PATH]
 
 #include "BenchProcess.h"
+#include "TestSupport.h"
 #include "VDB.h"
+#include "WSTestPeer.h"
 #include "ZvDB.h"
 
 #include <QCoreApplication>
@@ -18,16 +20,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -36,162 +33,41 @@ constexpr int kInFlight = 64;
 // Messages sent before the baseline is taken: the heap of the program's threads settles by then
 // (64 left it some 6 MB short of its level).
 constexpr int kWarmUp = 10000;
-const uint8_t kMask[4] = {0x12, 0x34, 0x56, 0x78};
 
 double now()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-int freeTcpPort()
+// The program opens its port a moment after it starts.
+bool connectTo(WSTestPeer& client, int port, double timeoutSeconds)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    socklen_t length = sizeof(address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
+    for (const double end = now() + timeoutSeconds; now() < end; usleep(50 * 1000)) {
+        if (client.connect(port))
+            return client.handshake();
+    }
+    return false;
 }
 
-// A WebSocket client on a raw socket: masked text frames out, the server's frames counted.
-class Client
-{
-public:
-    ~Client()
-    {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-
-    bool connectTo(int port, double timeoutSeconds)
-    {
-        for (const double end = now() + timeoutSeconds; now() < end; usleep(50 * 1000)) {
-            m_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const int on = 1;
-            setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_port = htons(uint16_t(port));
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0)
-                return handshake();
-            close(m_fd);
-            m_fd = -1;
-        }
-        return false;
-    }
-
-    bool sendText(const std::string& text)
-    {
-        std::string frame;
-        frame += char(0x81);
-        if (text.size() < 126) {
-            frame += char(0x80 | text.size());
-        } else {
-            frame += char(0x80 | 126);
-            frame += char(text.size() >> 8);
-            frame += char(text.size() & 0xff);
-        }
-        frame.append(reinterpret_cast<const char*>(kMask), 4);
-        for (size_t i = 0; i < text.size(); ++i)
-            frame += char(text[i] ^ kMask[i % 4]);
-        return sendAll(frame);
-    }
-
-    // Reads what has come within timeoutMs and counts the whole text frames in it.
-    bool readFrames(int timeoutMs)
-    {
-        pollfd p{m_fd, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) != 1)
-            return false;
-        char chunk[65536];
-        const ssize_t n = recv(m_fd, chunk, sizeof(chunk), 0);
-        if (n <= 0)
-            return false;
-        m_buffer.append(chunk, size_t(n));
-        for (;;) {
-            if (m_buffer.size() < 2)
-                break;
-            size_t length = uint8_t(m_buffer[1]) & 0x7f;
-            size_t head = 2;
-            if (length == 126) {
-                if (m_buffer.size() < 4)
-                    break;
-                length = size_t(uint8_t(m_buffer[2])) << 8 | uint8_t(m_buffer[3]);
-                head = 4;
-            } else if (length == 127) {
-                if (m_buffer.size() < 10)
-                    break;
-                length = 0;
-                for (int i = 2; i < 10; ++i)
-                    length = length << 8 | uint8_t(m_buffer[size_t(i)]);
-                head = 10;
-            }
-            if (m_buffer.size() < head + length)
-                break;
-            // Answers are text frames; a ping of an idle connection is not one.
-            if ((uint8_t(m_buffer[0]) & 0x0f) == 1)
-                ++frames;
-            m_buffer.erase(0, head + length);
-        }
-        return true;
-    }
-
-    long frames = 0;
-
-private:
-    bool sendAll(const std::string& bytes)
-    {
-        for (size_t sent = 0; sent < bytes.size();) {
-            const ssize_t n = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
-            sent += size_t(n);
-        }
-        return true;
-    }
-
-    bool handshake()
-    {
-        if (!sendAll("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n"))
-            return false;
-        while (m_buffer.find("\r\n\r\n") == std::string::npos) {
-            pollfd p{m_fd, POLLIN, 0};
-            char chunk[1024];
-            if (poll(&p, 1, 10000) != 1)
-                return false;
-            const ssize_t n = recv(m_fd, chunk, sizeof(chunk), 0);
-            if (n <= 0)
-                return false;
-            m_buffer.append(chunk, size_t(n));
-        }
-        const bool switched = m_buffer.compare(0, 12, "HTTP/1.1 101") == 0;
-        m_buffer.erase(0, m_buffer.find("\r\n\r\n") + 4);
-        return switched;
-    }
-
-    int m_fd = -1;
-    std::string m_buffer;
-};
-
 // Sends count messages, at most kInFlight unanswered, and waits for every answer.
-bool exchange(Client& client, const std::string& message, int count)
+bool exchange(WSTestPeer& client, const std::string& message, int count)
 {
-    const long answered = client.frames;
-    long sent = 0;
-    bool alive = true;
-    while (alive && client.frames < answered + count) {
-        while (alive && sent < count && sent - (client.frames - answered) < kInFlight) {
-            alive = client.sendText(message);
-            ++sent;
+    int sent = 0;
+    int answered = 0;
+    while (answered < count) {
+        for (; sent < count && sent - answered < kInFlight; ++sent) {
+            if (!client.sendFrame(WSOpcode::Text, message))
+                return false;
         }
-        alive = alive && client.readFrames(10000);
+        WSFrameHeader frame;
+        std::string payload;
+        if (!client.readFrame(&frame, &payload, nullptr, 10000))
+            return false;
+        // Answers are text frames; a ping of an idle connection is not one.
+        if (frame.opcode == int(WSOpcode::Text))
+            ++answered;
     }
-    return alive;
+    return true;
 }
 
 struct Run
@@ -208,14 +84,14 @@ Run runOnce(const QString& binary, const std::string& message, int messages)
     QTemporaryDir dir;
     if (!dir.isValid() || !QFile::copy(binary, dir.path() + QStringLiteral("/sonaris")))
         return run;
-    const int apiPort = freeTcpPort();
+    const int apiPort = TestSupport::freeTcpPort();
     VDB::setDataRoot(dir.path());
     {
         ZvDB db;
         db.checkUpgrade();
         db.initDefaults();
-        db.setSetting(QStringLiteral("http port"), QString::number(freeTcpPort()));
-        db.setSetting(QStringLiteral("sip port"), QString::number(freeTcpPort()));
+        db.setSetting(QStringLiteral("http port"), QString::number(TestSupport::freeTcpPort()));
+        db.setSetting(QStringLiteral("sip port"), QString::number(TestSupport::freeTcpPort()));
         db.setSetting(QStringLiteral("api enable"), QStringLiteral("1"));
         db.setSetting(QStringLiteral("api port"), QString::number(apiPort));
         db.setSetting(QStringLiteral("auth enable"), QStringLiteral("1"));
@@ -234,8 +110,8 @@ Run runOnce(const QString& binary, const std::string& message, int messages)
     program.start(dir.path() + QStringLiteral("/sonaris"), QStringList());
     if (!program.waitForStarted(10000))
         return run;
-    Client client;
-    if (client.connectTo(apiPort, 30)) {
+    WSTestPeer client;
+    if (connectTo(client, apiPort, 30)) {
         run.ok = exchange(client, message, kWarmUp);
         run.before = BenchProcess::rssKiB(program.processId());
         const double t0 = now();
